@@ -1,0 +1,6 @@
+# GoogleTest is built from the sources Debian's googletest package installs, with the
+# compiler of the current build, so the same tests run natively and under Wine.
+set(KVX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(${KVX_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)

@@ -1,0 +1,13 @@
+// Windows MulDiv for the portable code: every geometry computation rounds exactly this way.
+#pragma once
+
+#include <cstdint>
+
+namespace kvx {
+
+// a * b / c with a 64-bit product, rounded to the nearest integer with halves away from zero.
+// -1 when c is 0 or the result does not fit in 32 bits (as the system's MulDiv answers, which
+// also gives -1 for a result of -2^31).
+int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+
+}  // namespace kvx

@@ -1,0 +1,199 @@
+#include "plugin/plugin.h"
+
+#include <windows.h>
+#include <dshow.h>
+
+#include "capture/capture_graph.h"
+#include "compose/frame_step.h"
+#include "hooks/hooks.h"
+#include "plugin/module_scope.h"
+#include "plugin/status_log.h"
+#include "settings/host_windows.h"
+#include "settings/settings_store.h"
+#include "ui/settings_dialog.h"
+
+namespace kvx {
+namespace {
+
+// "PiP - кадр в кадре" and "Кадр в кадре" in Windows-1251.
+constexpr char kName[] = "PiP - \xEA\xE0\xE4\xF0 \xE2 \xEA\xE0\xE4\xF0\xE5";
+constexpr char kShortName[] = "\xCA\xE0\xE4\xF0 \xE2 \xEA\xE0\xE4\xF0\xE5";
+
+constexpr PluginDescriptor kDescriptor = {
+    kName, kShortName, &Init, &Start, &Frame, &Stop, &ShowSettings, &Done,
+};
+
+constexpr DWORD kGetStateTimeoutMs = 5000;
+
+void DrawPip(IPiPBuffer* buffer) {
+  BYTE* pixels = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t format = 0;
+  if (FAILED(buffer->GetFrame(&pixels, &width, &height, &format))) {
+    return;
+  }
+  DrawPipFrame(PipFrame{pixels, width, height, format}, Settings().current);
+}
+
+}  // namespace
+
+LifecycleState& Lifecycle() {
+  static LifecycleState state;
+  return state;
+}
+
+const PluginDescriptor* Descriptor() {
+  return &kDescriptor;
+}
+
+void RebuildGraph() {
+  LifecycleState& life = Lifecycle();
+  if (life.GraphBuilt) {
+    TearDownGraph();
+    life.GraphBuilt = false;
+  }
+  if (SUCCEEDED(BuildGraph())) {
+    life.GraphBuilt = true;
+    Dialog().StatusTextId = kStatusGood;
+    life.TunerUsable = SUCCEEDED(SetupTuner());
+    SetChannel(Settings().current.PiPChannelOrder);
+  } else {
+    // Releases whatever the failed build acquired.
+    TearDownGraph();
+    life.GraphBuilt = false;
+    Dialog().StatusTextId = kStatusBuildFailed;
+  }
+  Dialog().PostUpdate(kUpdateStatusLine);
+}
+
+bool RunGraph() {
+  LifecycleState& life = Lifecycle();
+  life.GraphRunning = false;
+  IMediaControl* control = Graph().mediaControl.get();
+  if (!life.GraphBuilt || control == nullptr) {
+    return true;
+  }
+  StatusLog::LogStep(kLogStepLevel, "Run DirectShow graph ... ");
+  const HRESULT hr = control->Run();
+  if (FAILED(hr)) {
+    StatusLog::LogFailure(kLogFailureLevel, hr);
+    Dialog().StatusTextId = kStatusRunFailed;
+    Dialog().PostUpdate(kUpdateStatusLine);
+    return false;
+  }
+  StatusLog::LogStep(kLogStepLevel, "Get state DirectShow graph ... ");
+  OAFilterState state;
+  control->GetState(kGetStateTimeoutMs, &state);
+  life.GraphRunning = true;
+  return true;
+}
+
+bool StopGraph() {
+  LifecycleState& life = Lifecycle();
+  IMediaControl* control = Graph().mediaControl.get();
+  if (!life.GraphRunning || control == nullptr) {
+    return true;
+  }
+  StatusLog::LogStep(kLogStepLevel, "Stop DirectShow graph ... ");
+  const HRESULT hr = control->Stop();
+  if (FAILED(hr)) {
+    StatusLog::LogFailure(kLogFailureLevel, hr);
+    return false;
+  }
+  StatusLog::LogStep(kLogStepLevel, "Get state DirectShow graph ... ");
+  OAFilterState state;
+  control->GetState(kGetStateTimeoutMs, &state);
+  life.GraphRunning = false;
+  return true;
+}
+
+void KVX_CDECL Init(HostCallbacks* callbacks) {
+  ResourceScope scope;
+  LoadSettings(callbacks);
+  Lifecycle().GraphBuilt = false;
+  RebuildGraph();
+}
+
+int32_t KVX_CDECL Start(HostStream* stream) {
+  ResourceScope scope;
+  LifecycleState& life = Lifecycle();
+  // A missing stream description leaves nothing to draw into.
+  const HostStream copy = stream != nullptr ? *stream : HostStream{0, 0, 0, -1, 0};
+  life.StreamWidth = copy.width;
+  life.StreamHeight = copy.height;
+  life.StreamFormat = copy.format;
+  life.StreamMode = copy.mode;
+  ConfigureHostFrame(copy.width, copy.height, copy.format);
+  life.LastFrameTick = 0;
+  FindHostWindows();
+  ForgetHookHandles();
+  const PipSettings& settings = Settings().current;
+  if (settings.HotKeysEnable != 0) {
+    InstallKeyboardHook();
+  }
+  InstallMouseHook();
+  if (settings.PiPEnable != 0) {
+    RunGraph();
+    SetChannel(settings.PiPChannelOrder);
+  }
+  return 1;
+}
+
+int32_t KVX_CDECL Frame(HostFrame* frame) {
+  ResourceScope scope;
+  LifecycleState& life = Lifecycle();
+  const int32_t mode = life.StreamMode;
+  if (mode == 1 || mode == 2) {
+    return 0;
+  }
+  if (frame == nullptr || frame->pixels == nullptr) {
+    return 0;
+  }
+  SetHostPixels(frame->pixels);
+  life.LastFrameTick = GetTickCount();
+  if (const HostChannelState* state = frame->channelState) {
+    const int32_t stamp1 = state->stamp1;
+    const int32_t stamp2 = state->stamp2;
+    if (stamp1 != life.HostStamp1 || stamp2 != life.HostStamp2) {
+      life.HostStamp1 = stamp1;
+      life.HostStamp2 = stamp2;
+      life.HostPosition = state->position;
+    }
+  }
+  IPiPBuffer* buffer = Graph().pipBuffer.get();
+  if (buffer != nullptr && Settings().current.PiPEnable != 0 && life.GraphRunning) {
+    DrawPip(buffer);
+  }
+  return 1;
+}
+
+void KVX_CDECL Stop() {
+  ResourceScope scope;
+  StopGraph();
+  RemoveKeyboardHook();
+  RemoveMouseHook();
+}
+
+void KVX_CDECL ShowSettings(void* parentWindow) {
+  ResourceScope scope;
+  SettingsDialog& dialog = Dialog();
+  if (dialog.Window() != nullptr) {
+    dialog.FocusAndFlash();
+    return;
+  }
+  HWND parent = parentWindow != nullptr ? *static_cast<HWND*>(parentWindow) : nullptr;
+  dialog.Show(parent);
+}
+
+void KVX_CDECL Done() {
+  ResourceScope scope;
+  if (Lifecycle().GraphBuilt) {
+    // The host stops before Done, so the graph is not stopped here.
+    TearDownGraph();
+  }
+  Dialog().Destroy();
+  SaveSettings();
+}
+
+}  // namespace kvx

@@ -1,0 +1,291 @@
+#include "video/frame_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace kvx {
+namespace {
+
+// A VIDEOINFOHEADER (88 bytes) or VIDEOINFOHEADER2 (112 bytes) block with the bitmap size set.
+struct FormatBlock {
+  std::vector<uint8_t> bytes;
+  MediaTypeView view;
+};
+
+FormatBlock MakeType(const Guid& subtype, int32_t width, int32_t height, bool videoInfo2 = false,
+                     uint32_t blockSize = 0) {
+  const uint32_t headerOffset = videoInfo2 ? 72 : 48;
+  FormatBlock block;
+  block.bytes.assign(blockSize != 0 ? blockSize : headerOffset + 40, 0);
+  if (block.bytes.size() >= headerOffset + 12) {
+    std::memcpy(&block.bytes[headerOffset + 4], &width, 4);
+    std::memcpy(&block.bytes[headerOffset + 8], &height, 4);
+  }
+  block.view =
+      MediaTypeView{kMediaTypeVideo, subtype, videoInfo2 ? kFormatVideoInfo2 : kFormatVideoInfo,
+                    static_cast<uint32_t>(block.bytes.size()), block.bytes.data()};
+  return block;
+}
+
+// Stands in for IMediaSample.
+struct FakeSample {
+  std::vector<uint8_t> data;
+  long actualLength = 0;
+  HResult pointerResult = kOk;
+  std::function<void()> onGetPointer;
+
+  HResult GetPointer(unsigned char** out) {
+    if (onGetPointer) {
+      onGetPointer();
+    }
+    *out = data.empty() ? nullptr : data.data();
+    return pointerResult;
+  }
+  long GetActualDataLength() const { return actualLength; }
+};
+
+FakeSample MakeSample(size_t bytes, uint8_t value) {
+  FakeSample s;
+  s.data.assign(bytes, value);
+  s.actualLength = static_cast<long>(bytes);
+  return s;
+}
+
+uint8_t* Pixels(const PipFrameBuffer& buffer) {
+  uint8_t* p = nullptr;
+  EXPECT_EQ(buffer.GetFrame(&p, nullptr, nullptr, nullptr), kOk);
+  return p;
+}
+
+bool IsPattern(const uint8_t* p, size_t size, std::vector<uint8_t> pattern) {
+  for (size_t i = 0; i < size; ++i) {
+    if (p[i] != pattern[i % pattern.size()]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST(FrameBuffer, Yuy2ConnectionIsSizedAlignedAndBlue) {
+  PipFrameBuffer buffer;
+  FormatBlock type = MakeType(kSubtypeYuy2, 720, 576);
+  ASSERT_EQ(buffer.SetFrameFormat(type.view), kOk);
+  EXPECT_EQ(buffer.size(), 829440);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+
+  uint8_t* p = nullptr;
+  int32_t w = 0, h = 0, f = -1;
+  ASSERT_EQ(buffer.GetFrame(&p, &w, &h, &f), kOk);
+  EXPECT_EQ(w, 720);
+  EXPECT_EQ(h, 576);
+  EXPECT_EQ(f, kBufferYuy2);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % kFrameAlignment, 0u);
+  EXPECT_TRUE(IsPattern(p, 829440, {0x1B, 0xE8, 0x1B, 0x65}));
+}
+
+TEST(FrameBuffer, UyvyAndRgb24FillsAndTopDownHeight) {
+  PipFrameBuffer uyvy;
+  FormatBlock uyvyType = MakeType(kSubtypeUyvy, 352, 288, /*videoInfo2=*/true);
+  ASSERT_EQ(uyvy.SetFrameFormat(uyvyType.view), kOk);
+  ASSERT_EQ(uyvy.AllocateFrame(), kOk);
+  EXPECT_EQ(uyvy.format(), kBufferUyvy);
+  EXPECT_TRUE(IsPattern(Pixels(uyvy), 352 * 288 * 2, {0xE8, 0x1B, 0x65, 0x1B}));
+
+  PipFrameBuffer rgb;
+  FormatBlock rgbType = MakeType(kSubtypeRgb24, 720, -576);  // top row first
+  ASSERT_EQ(rgb.SetFrameFormat(rgbType.view), kOk);
+  EXPECT_EQ(rgb.height(), 576);
+  EXPECT_EQ(rgb.size(), 1244160);
+  ASSERT_EQ(rgb.AllocateFrame(), kOk);
+  EXPECT_EQ(rgb.format(), kBufferRgb24);
+  EXPECT_TRUE(IsPattern(Pixels(rgb), 1244160, {0xE0, 0x00, 0x00}));
+}
+
+TEST(FrameBuffer, RefusesTypesItCannotRead) {
+  PipFrameBuffer buffer;
+  FormatBlock unknownFormat = MakeType(kSubtypeYuy2, 320, 240);
+  unknownFormat.view.formattype = kSubtypeYuy2;
+  EXPECT_EQ(buffer.SetFrameFormat(unknownFormat.view), kFail);
+  EXPECT_EQ(buffer.size(), 0);
+  EXPECT_EQ(buffer.width(), 0);
+
+  // An unknown subtype leaves the size read but the store unsized, so nothing is allocated.
+  FormatBlock rgb32 = MakeType(kMediaTypeVideo, 320, 240);
+  EXPECT_EQ(buffer.SetFrameFormat(rgb32.view), kFail);
+  EXPECT_EQ(buffer.width(), 320);
+  EXPECT_EQ(buffer.height(), 240);
+  EXPECT_EQ(buffer.size(), 0);
+  EXPECT_EQ(buffer.AllocateFrame(), kFail);
+  uint8_t* p = nullptr;
+  EXPECT_EQ(buffer.GetFrame(&p, nullptr, nullptr, nullptr), kFail);
+}
+
+TEST(FrameBuffer, RefusesFormatBlocksShorterThanTheirHeader) {
+  PipFrameBuffer buffer;
+  EXPECT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 320, 240, false, 87).view), kFail);
+  EXPECT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 320, 240, false, 88).view), kOk);
+  EXPECT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 320, 240, true, 111).view), kFail);
+  EXPECT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 320, 240, true, 112).view), kOk);
+  // A VIDEOINFOHEADER-sized block announced as VIDEOINFOHEADER2.
+  FormatBlock lying = MakeType(kSubtypeYuy2, 320, 240);
+  lying.view.formattype = kFormatVideoInfo2;
+  EXPECT_EQ(buffer.SetFrameFormat(lying.view), kFail);
+  FormatBlock noBlock = MakeType(kSubtypeYuy2, 320, 240);
+  noBlock.view.format = nullptr;
+  EXPECT_EQ(buffer.SetFrameFormat(noBlock.view), kFail);
+  EXPECT_EQ(buffer.size(), 0);
+}
+
+TEST(FrameBuffer, RefusesAbsurdSizesAndOdd422Widths) {
+  struct Case {
+    Guid subtype;
+    int32_t width;
+    int32_t height;
+  };
+  const Case refused[] = {
+      {kSubtypeYuy2, 0, 240},        {kSubtypeYuy2, -320, 240}, {kSubtypeRgb24, 8193, 2},
+      {kSubtypeRgb24, 2, 8193},      {kSubtypeRgb24, 2, -8193}, {kSubtypeRgb24, 2, INT32_MIN},
+      {kSubtypeRgb24, INT32_MAX, 2}, {kSubtypeYuy2, 721, 576},  {kSubtypeUyvy, 1, 1},
+  };
+  for (const Case& c : refused) {
+    PipFrameBuffer buffer;
+    EXPECT_EQ(buffer.SetFrameFormat(MakeType(c.subtype, c.width, c.height).view), kFail)
+        << c.width << "x" << c.height;
+    EXPECT_EQ(buffer.size(), 0);
+    EXPECT_EQ(buffer.AllocateFrame(), kFail);
+  }
+
+  PipFrameBuffer largest;
+  ASSERT_EQ(largest.SetFrameFormat(MakeType(kSubtypeRgb24, 8192, -8192).view), kOk);
+  EXPECT_EQ(largest.size(), 8192 * 8192 * 3);
+  PipFrameBuffer oddRgb;
+  ASSERT_EQ(oddRgb.SetFrameFormat(MakeType(kSubtypeRgb24, 7, 3).view), kOk);
+  EXPECT_EQ(oddRgb.size(), 63);
+  // A zero height passes the format but leaves nothing to allocate.
+  PipFrameBuffer flat;
+  EXPECT_EQ(flat.SetFrameFormat(MakeType(kSubtypeYuy2, 320, 0).view), kOk);
+  EXPECT_EQ(flat.AllocateFrame(), kFail);
+}
+
+TEST(FrameBuffer, FailedAllocationIsAnErrorAndNothingIsCopied) {
+  PipFrameBuffer buffer;
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 64, 4).view), kOk);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  PipFrameBuffer::FailAllocationsForTesting(true);
+  EXPECT_EQ(buffer.AllocateFrame(), kOutOfMemory);
+  PipFrameBuffer::FailAllocationsForTesting(false);
+
+  uint8_t* p = reinterpret_cast<uint8_t*>(1);
+  EXPECT_EQ(buffer.GetFrame(&p, nullptr, nullptr, nullptr), kFail);
+  buffer.StartStreaming();
+  FakeSample sample = MakeSample(512, 0x42);
+  EXPECT_EQ(buffer.StoreSample(&sample), kOk);
+  EXPECT_EQ(buffer.GetFrame(&p, nullptr, nullptr, nullptr), kFail);
+}
+
+TEST(FrameBuffer, FreeFrameEmptiesTheStoreButKeepsTheFormat) {
+  PipFrameBuffer buffer;
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeRgb24, 16, 16).view), kOk);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  EXPECT_EQ(buffer.FreeFrame(), kOk);
+  EXPECT_EQ(buffer.size(), 0);
+  EXPECT_EQ(buffer.width(), 0);
+  EXPECT_EQ(buffer.height(), 0);
+  EXPECT_EQ(buffer.format(), kBufferRgb24);
+  uint8_t* p = nullptr;
+  EXPECT_EQ(buffer.GetFrame(&p, nullptr, nullptr, nullptr), kFail);
+  EXPECT_EQ(buffer.GetFrame(nullptr, nullptr, nullptr, nullptr), kPointer);
+
+  // A new connection replaces the store.
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 8, 2).view), kOk);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x1B, 0xE8, 0x1B, 0x65}));
+}
+
+TEST(FrameBuffer, StoresSamplesOnlyWhileStreaming) {
+  PipFrameBuffer buffer;
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 8, 2).view), kOk);  // 32 bytes
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  EXPECT_EQ(buffer.StoreSample<FakeSample>(nullptr), kPointer);
+
+  FakeSample first = MakeSample(32, 0x11);
+  EXPECT_EQ(buffer.StoreSample(&first), kFalse);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x1B, 0xE8, 0x1B, 0x65}));
+
+  buffer.StartStreaming();
+  EXPECT_EQ(buffer.StoreSample(&first), kOk);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x11}));
+
+  buffer.StopStreaming();
+  FakeSample refused = MakeSample(32, 0x22);
+  EXPECT_EQ(buffer.StoreSample(&refused), kFalse);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x11}));
+}
+
+TEST(FrameBuffer, CutsLongSamplesAndKeepsTheRestAfterShortOnes) {
+  PipFrameBuffer buffer;
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 8, 2).view), kOk);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  buffer.StartStreaming();
+
+  FakeSample longer = MakeSample(4096, 0x33);
+  EXPECT_EQ(buffer.StoreSample(&longer), kOk);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x33}));
+
+  FakeSample shorter = MakeSample(32, 0x44);
+  shorter.actualLength = 10;
+  EXPECT_EQ(buffer.StoreSample(&shorter), kOk);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 10, {0x44}));
+  EXPECT_TRUE(IsPattern(Pixels(buffer) + 10, 22, {0x33}));
+
+  FakeSample negative = MakeSample(32, 0x55);
+  negative.actualLength = -5;
+  EXPECT_EQ(buffer.StoreSample(&negative), kOk);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 10, {0x44}));
+
+  FakeSample broken = MakeSample(32, 0x66);
+  broken.pointerResult = kFail;
+  EXPECT_EQ(buffer.StoreSample(&broken), kFail);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 10, {0x44}));
+}
+
+TEST(FrameBuffer, StopStreamingWaitsForACopyInProgress) {
+  PipFrameBuffer buffer;
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 8, 2).view), kOk);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  buffer.StartStreaming();
+
+  std::promise<void> entered;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  FakeSample sample = MakeSample(32, 0x77);
+  sample.onGetPointer = [&] {
+    entered.set_value();
+    released.wait();
+  };
+  std::thread streaming([&] { EXPECT_EQ(buffer.StoreSample(&sample), kOk); });
+  entered.get_future().wait();
+
+  std::atomic<bool> stopped{false};
+  std::thread control([&] {
+    buffer.StopStreaming();
+    stopped = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(stopped.load());
+  release.set_value();
+  control.join();
+  streaming.join();
+  EXPECT_TRUE(stopped.load());
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x77}));
+  EXPECT_FALSE(buffer.Streaming());
+}
+
+}  // namespace
+}  // namespace kvx

@@ -1,0 +1,99 @@
+// The newest frame captured from the PiP card: one frame, overwritten in place.
+//
+// Threads:
+//   - SetFrameFormat, AllocateFrame, FreeFrame, StartStreaming, StopStreaming: the renderer,
+//     under its filter lock, while a connection is made or broken or the state changes.
+//   - StoreSample: the capture graph's streaming thread; holds the receive lock while copying.
+//   - GetFrame: the host's frame thread, without any lock. The pointer it hands out points into
+//     the live store and stays valid until FreeFrame or destruction.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "plugin/hresult.h"
+#include "video/critical_section.h"
+#include "video/media_guids.h"
+
+namespace kvx {
+
+enum BufferFormat : int32_t {
+  kBufferYuy2 = 0,
+  kBufferUyvy = 1,
+  kBufferRgb24 = 2,
+};
+
+// Frames larger than this on either side are refused as corrupt media types.
+inline constexpr int32_t kMaxFrameSide = 8192;
+// The compositor reads the store with packed-integer loads.
+inline constexpr size_t kFrameAlignment = 64;
+
+class PipFrameBuffer {
+ public:
+  PipFrameBuffer() = default;
+  ~PipFrameBuffer();
+  PipFrameBuffer(const PipFrameBuffer&) = delete;
+  PipFrameBuffer& operator=(const PipFrameBuffer&) = delete;
+
+  // Reads size and format from a media type; E_FAIL refuses the type.
+  HResult SetFrameFormat(const MediaTypeView& mediaType);
+  // Allocates the store for the last format and fills it with a blue picture.
+  HResult AllocateFrame();
+  HResult FreeFrame();
+
+  // The renderer's streaming flag: samples are stored only while it is set.
+  void StartStreaming();
+  // Returns once a copy in progress has finished.
+  void StopStreaming();
+  bool Streaming() const { return streaming_.load(std::memory_order_acquire) != 0; }
+
+  // Sample is IMediaSample or anything with the same GetPointer/GetActualDataLength.
+  template <class Sample>
+  HResult StoreSample(Sample* sample);
+
+  HResult GetFrame(uint8_t** pixels, int32_t* width, int32_t* height, int32_t* format) const;
+
+  // Serialises the sample copy with end of stream and streaming-flag changes.
+  CriticalSection& ReceiveLock() { return receiveLock_; }
+
+  int32_t size() const { return size_; }
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+  int32_t format() const { return format_; }
+
+  // Lets tests see how a failed allocation is handled.
+  static void FailAllocationsForTesting(bool fail);
+
+ private:
+  void CopyIntoStore(const uint8_t* data, int64_t length);
+
+  std::atomic<uint8_t*> pixels_{nullptr};
+  int32_t size_ = 0;
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  int32_t format_ = kBufferYuy2;
+
+  CriticalSection receiveLock_;
+  std::atomic<int32_t> streaming_{0};
+};
+
+template <class Sample>
+HResult PipFrameBuffer::StoreSample(Sample* sample) {
+  if (sample == nullptr) {
+    return kPointer;
+  }
+  if (!Streaming()) {
+    return kFalse;  // upstream takes this as a request to stop delivering
+  }
+  ScopedLock lock(receiveLock_);
+  unsigned char* data = nullptr;
+  const HResult hr = sample->GetPointer(&data);
+  if (Failed(hr)) {
+    return hr;
+  }
+  CopyIntoStore(data, sample->GetActualDataLength());
+  return kOk;
+}
+
+}  // namespace kvx

@@ -1,0 +1,26 @@
+// IPiPBuffer: the PiP Renderer's own interface, through which the frame step reads the newest
+// captured frame. Its IUnknown methods are the renderer's.
+//
+// GetFrame is called on the host's frame thread without any lock; the pointer it returns points
+// into the renderer's live frame store, not into a copy.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <cstdint>
+
+#include "video/media_guids.h"
+
+MIDL_INTERFACE("FDC78163-662F-4903-B97D-D2D320F1A469")
+IPiPBuffer : public IUnknown {
+ public:
+  // format: 0 = YUY2, 1 = UYVY, 2 = RGB24. width, height and format may be null.
+  virtual HRESULT STDMETHODCALLTYPE GetFrame(BYTE * *pixels, int32_t * width, int32_t * height,
+                                             int32_t * format) = 0;
+};
+__CRT_UUID_DECL(IPiPBuffer, 0xFDC78163, 0x662F, 0x4903, 0xB9, 0x7D, 0xD2, 0xD3, 0x20, 0xF1, 0xA4,
+                0x69)
+
+inline constexpr const IID& IID_IPiPBuffer = kvx::kIidPipBuffer;
+inline constexpr const CLSID& CLSID_PipRenderer = kvx::kClsidPipRenderer;
