@@ -1,0 +1,108 @@
+#include "tools/host/png.h"
+
+#include <wincodec.h>
+
+#include <vector>
+
+namespace zhost {
+namespace {
+
+template <typename T>
+struct ComPtr {
+  T* p = nullptr;
+  ComPtr() = default;
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ~ComPtr() {
+    if (p != nullptr)
+      p->Release();
+  }
+  T* operator->() const { return p; }
+  T** operator&() { return &p; }
+};
+
+}  // namespace
+
+HRESULT savePng(const std::wstring& path, const uint32_t* pixels, int width, int height) {
+  // 24-bit, so no reader takes the unused top byte for transparency.
+  std::vector<BYTE> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  for (size_t i = 0; i < rgb.size() / 3; ++i) {
+    rgb[3 * i] = static_cast<BYTE>(pixels[i]);
+    rgb[3 * i + 1] = static_cast<BYTE>(pixels[i] >> 8);
+    rgb[3 * i + 2] = static_cast<BYTE>(pixels[i] >> 16);
+  }
+  UINT stride = static_cast<UINT>(width) * 3;
+
+  ComPtr<IWICImagingFactory> factory;
+  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&factory));
+  ComPtr<IWICStream> stream;
+  if (SUCCEEDED(hr))
+    hr = factory->CreateStream(&stream);
+  if (SUCCEEDED(hr))
+    hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
+  ComPtr<IWICBitmapEncoder> encoder;
+  if (SUCCEEDED(hr))
+    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+  if (SUCCEEDED(hr))
+    hr = encoder->Initialize(stream.p, WICBitmapEncoderNoCache);
+  ComPtr<IWICBitmapFrameEncode> frame;
+  if (SUCCEEDED(hr))
+    hr = encoder->CreateNewFrame(&frame, nullptr);
+  if (SUCCEEDED(hr))
+    hr = frame->Initialize(nullptr);
+  if (SUCCEEDED(hr))
+    hr = frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height));
+  // The encoder may pick another layout; WriteSource converts to whatever it chose.
+  ComPtr<IWICBitmap> bitmap;
+  if (SUCCEEDED(hr))
+    hr = factory->CreateBitmapFromMemory(static_cast<UINT>(width), static_cast<UINT>(height),
+                                         GUID_WICPixelFormat24bppBGR, stride,
+                                         static_cast<UINT>(rgb.size()), rgb.data(), &bitmap);
+  WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+  if (SUCCEEDED(hr))
+    hr = frame->SetPixelFormat(&format);
+  if (SUCCEEDED(hr))
+    hr = frame->WriteSource(bitmap.p, nullptr);
+  if (SUCCEEDED(hr))
+    hr = frame->Commit();
+  if (SUCCEEDED(hr))
+    hr = encoder->Commit();
+  return hr;
+}
+
+HRESULT saveScreenPng(const std::wstring& path) {
+  int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  if (width <= 0 || height <= 0)
+    return E_FAIL;
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HRESULT hr = E_FAIL;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY | CAPTUREBLT);
+    GdiFlush();
+    SelectObject(memory, old);
+    if (copied)
+      hr = savePng(path, static_cast<const uint32_t*>(bits), width, height);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return hr;
+}
+
+}  // namespace zhost
