@@ -48,7 +48,8 @@ class PipFrameBuffer {
   void StopStreaming();
   bool Streaming() const { return streaming_.load(std::memory_order_acquire) != 0; }
 
-  // Sample is IMediaSample or anything with the same GetPointer/GetActualDataLength.
+  // Sample is IMediaSample or anything with the same GetPointer, GetSize and
+  // GetActualDataLength.
   template <class Sample>
   HResult StoreSample(Sample* sample);
 
@@ -92,7 +93,10 @@ HResult PipFrameBuffer::StoreSample(Sample* sample) {
   if (Failed(hr)) {
     return hr;
   }
-  CopyIntoStore(data, sample->GetActualDataLength());
+  // A driver that claims more data than its sample holds is not followed past the sample's end.
+  const int64_t length = sample->GetActualDataLength();
+  const int64_t capacity = sample->GetSize();
+  CopyIntoStore(data, length < capacity ? length : capacity);
   return kOk;
 }
 

@@ -47,6 +47,7 @@ struct FakeSample {
     *out = data.empty() ? nullptr : data.data();
     return pointerResult;
   }
+  long GetSize() const { return static_cast<long>(data.size()); }
   long GetActualDataLength() const { return actualLength; }
 };
 
@@ -249,10 +250,17 @@ TEST(FrameBuffer, CutsLongSamplesAndKeepsTheRestAfterShortOnes) {
   EXPECT_EQ(buffer.StoreSample(&negative), kOk);
   EXPECT_TRUE(IsPattern(Pixels(buffer), 10, {0x44}));
 
+  // A sample that claims more data than it holds is read only up to its own end.
+  FakeSample lying = MakeSample(8, 0x5A);
+  lying.actualLength = 1000;
+  EXPECT_EQ(buffer.StoreSample(&lying), kOk);
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 8, {0x5A}));
+  EXPECT_TRUE(IsPattern(Pixels(buffer) + 8, 2, {0x44}));
+
   FakeSample broken = MakeSample(32, 0x66);
   broken.pointerResult = kFail;
   EXPECT_EQ(buffer.StoreSample(&broken), kFail);
-  EXPECT_TRUE(IsPattern(Pixels(buffer), 10, {0x44}));
+  EXPECT_TRUE(IsPattern(Pixels(buffer), 8, {0x5A}));
 }
 
 TEST(FrameBuffer, StopStreamingWaitsForACopyInProgress) {
