@@ -9,3 +9,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The host may call us with a 4-byte aligned stack; functions that keep SSE values on the stack
+# realign it themselves.
+set(CMAKE_C_FLAGS_INIT "-mincoming-stack-boundary=2")
+set(CMAKE_CXX_FLAGS_INIT "-mincoming-stack-boundary=2")
