@@ -1,31 +1,84 @@
 #include "compose/frame_step.h"
 
+#include <limits>
+
+#include "plugin/host_records.h"
+#include "plugin/mul_div.h"
+
 namespace kvx {
 namespace {
 
-struct HostFrameView {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t format = -1;
-  uint8_t* pixels = nullptr;
-};
+constexpr int32_t kBorderWidth = 3;
 
-HostFrameView g_host;
+bool Fits(int64_t v) {
+  return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
+}
+
+bool MakeRect(int64_t left, int64_t top, int64_t right, int64_t bottom, Rect* out) {
+  if (!Fits(left) || !Fits(top) || !Fits(right) || !Fits(bottom)) {
+    return false;
+  }
+  *out = Rect{static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right),
+              static_cast<int32_t>(bottom)};
+  return true;
+}
+
+int32_t SourceLayout(int32_t bufferFormat) {
+  switch (bufferFormat) {
+    case 0:
+      return kLayoutYuy2;
+    case 1:
+      return kLayoutUyvy;
+    case 2:
+      return kLayoutRgb24;
+    default:
+      return -1;
+  }
+}
 
 }  // namespace
 
-void ConfigureHostFrame(int32_t width, int32_t height, int32_t format) {
-  g_host.width = width;
-  g_host.height = height;
-  g_host.format = format;
+bool PlacePip(const PipSettings& s, int32_t frameWidth, int32_t frameHeight, int32_t hostWidth,
+              int32_t hostHeight, PipPlacement* placement) {
+  // The centred crop that zooms the picture by PiPImgSize percent.
+  const int64_t cw = MulDiv(frameWidth, 100, s.PiPImgSize);
+  const int64_t ch = MulDiv(frameHeight, 100, s.PiPImgSize);
+  const int64_t cropLeft = (frameWidth - cw) / 2;
+  const int64_t cropTop = (frameHeight - ch) / 2;
+  // The PiP rectangle: position in thousandths, size in percent of the host frame.
+  const int64_t left = MulDiv(s.PiPWndPosX, hostWidth, 1000);
+  const int64_t top = MulDiv(s.PiPWndPosY, hostHeight, 1000);
+  const int64_t right = left + MulDiv(s.PiPWndSize, hostWidth, 100);
+  const int64_t bottom = top + MulDiv(s.PiPWndSize, hostHeight, 100);
+  const int64_t inset = s.BorderEnable != 0 ? kBorderWidth : 0;
+  return MakeRect(cropLeft, cropTop, cropLeft + cw, cropTop + ch, &placement->crop) &&
+         MakeRect(left, top, right, bottom, &placement->window) &&
+         MakeRect(left + inset, top + inset, right - inset, bottom - inset, &placement->picture);
 }
 
-void SetHostPixels(uint8_t* pixels) {
-  g_host.pixels = pixels;
+void FrameStep::Draw(const PipFrame& frame, const PipSettings& settings) {
+  const int32_t srcLayout = SourceLayout(frame.format);
+  if (!surface_.Usable() || srcLayout < 0) {
+    return;
+  }
+  PipPlacement at;
+  if (!PlacePip(settings, frame.width, frame.height, surface_.width(), surface_.height(), &at)) {
+    return;
+  }
+  const uint32_t opacity = settings.Opacity;
+  const int32_t dstLayout = surface_.format() == kHostFormatYuy2 ? kLayoutYuy2 : kLayoutRgb24;
+  compositor_.Compose(frame.pixels, frame.width, frame.height, at.crop, srcLayout,
+                      surface_.pixels(), surface_.width(), surface_.height(), at.picture, dstLayout,
+                      static_cast<int32_t>(opacity));
+  if (settings.BorderEnable != 0) {
+    // Also when the picture lay wholly outside the frame.
+    surface_.DrawFrame(at.picture, -kBorderWidth, settings.BorderColor, opacity);
+  }
 }
 
-void DrawPipFrame(const PipFrame&, const PipSettings&) {
-  // The compositor is not written yet: the host frame is left as it is.
+FrameStep& TheFrameStep() {
+  static FrameStep step;
+  return step;
 }
 
 }  // namespace kvx

@@ -1,0 +1,191 @@
+// One frame step per iteration, on one core, for the cases a user meets: the default PiP, an
+// RGB24 host, an RGB24 source, a swapped full-size picture and an HD host.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "compose/frame_step.h"
+#include "libyuv.h"
+#include "plugin/host_records.h"
+
+namespace kvx {
+namespace {
+
+struct Case {
+  const char* name;
+  int32_t sourceFormat;  // BufferFormat
+  int32_t sourceWidth, sourceHeight;
+  int32_t hostFormat;
+  int32_t hostWidth, hostHeight;
+  int32_t size, zoom, opacity, posX, posY, border;
+};
+
+const Case kCases[] = {
+    {"default", 0, 352, 288, kHostFormatYuy2, 720, 576, 30, 105, 60, 650, 650, 1},
+    {"rgb24_host", 0, 352, 288, kHostFormatRgb24, 720, 576, 30, 105, 60, 650, 650, 1},
+    {"rgb24_source", 2, 352, 288, kHostFormatYuy2, 720, 576, 30, 105, 60, 650, 650, 1},
+    {"full_picture", 0, 720, 576, kHostFormatYuy2, 720, 576, 100, 100, 100, 0, 0, 0},
+    {"hd_host", 0, 720, 576, kHostFormatYuy2, 1920, 1080, 30, 105, 60, 650, 650, 1},
+};
+
+struct Scene {
+  std::vector<uint8_t> source;
+  std::vector<uint8_t> host;
+  PipSettings settings = PipSettings::Defaults();
+
+  explicit Scene(const Case& c) {
+    std::mt19937 rng(42);
+    source.resize(static_cast<size_t>(c.sourceWidth) * c.sourceHeight *
+                  (c.sourceFormat == 2 ? 3 : 2));
+    host.resize(static_cast<size_t>(c.hostWidth) * c.hostHeight *
+                (c.hostFormat == kHostFormatRgb24 ? 3 : 2));
+    for (auto& b : source) {
+      b = static_cast<uint8_t>(rng());
+    }
+    for (auto& b : host) {
+      b = static_cast<uint8_t>(rng());
+    }
+    settings.PiPWndSize = c.size;
+    settings.PiPImgSize = c.zoom;
+    settings.Opacity = static_cast<uint32_t>(c.opacity);
+    settings.PiPWndPosX = c.posX;
+    settings.PiPWndPosY = c.posY;
+    settings.BorderEnable = static_cast<uint32_t>(c.border);
+  }
+  PipFrame Frame(const Case& c) const {
+    return PipFrame{source.data(), c.sourceWidth, c.sourceHeight, c.sourceFormat};
+  }
+};
+
+std::vector<uint8_t> DrawOnce(const Case& c, Isa isa) {
+  Scene scene(c);
+  FrameStep step;
+  step.compositor().SetIsa(isa);
+  step.Configure(c.hostWidth, c.hostHeight, c.hostFormat);
+  step.SetHostPixels(scene.host.data());
+  step.Draw(scene.Frame(c), scene.settings);
+  return scene.host;
+}
+
+void Ours(benchmark::State& state, const Case& c, Isa isa) {
+  if (DrawOnce(c, isa) != DrawOnce(c, Isa::kScalar)) {
+    state.SkipWithError("bytes differ from the reference kernels");
+    return;
+  }
+  Scene scene(c);
+  FrameStep step;
+  step.compositor().SetIsa(isa);
+  step.Configure(c.hostWidth, c.hostHeight, c.hostFormat);
+  for (auto _ : state) {
+    step.SetHostPixels(scene.host.data());
+    step.Draw(scene.Frame(c), scene.settings);
+    benchmark::ClobberMemory();
+  }
+}
+
+// The job as a developer would write it with libyuv: the crop to ARGB, a bilinear scale to the
+// picture rectangle, the host's rectangle to ARGB, a fixed-weight blend, and back into the host.
+// The border is drawn the same way as ours, so both sides do the whole frame step.
+void Libyuv(benchmark::State& state, const Case& c) {
+  Scene scene(c);
+  PipPlacement at;
+  PlacePip(scene.settings, c.sourceWidth, c.sourceHeight, c.hostWidth, c.hostHeight, &at);
+  Rect crop;
+  IntersectRect(&crop, at.crop, Rect{0, 0, c.sourceWidth, c.sourceHeight});
+  crop.left &= ~1;
+  Rect pic;
+  IntersectRect(&pic, at.picture, Rect{0, 0, c.hostWidth, c.hostHeight});
+  pic.left &= ~1;
+  pic.right &= ~1;
+  const int cw = static_cast<int>(crop.Width()), ch = static_cast<int>(crop.Height());
+  const int pw = static_cast<int>(pic.Width()), ph = static_cast<int>(pic.Height());
+  std::vector<uint8_t> cropArgb(static_cast<size_t>(cw) * ch * 4);
+  std::vector<uint8_t> scaled(static_cast<size_t>(pw) * ph * 4);
+  std::vector<uint8_t> under(scaled.size());
+  const bool rgbSource = c.sourceFormat == 2;
+  const bool rgbHost = c.hostFormat == kHostFormatRgb24;
+  const int sbpp = rgbSource ? 3 : 2, hbpp = rgbHost ? 3 : 2;
+  const int sstride = c.sourceWidth * sbpp, hstride = c.hostWidth * hbpp;
+  const int interpolation = c.opacity * 256 / 100;
+  HostSurface border;
+  border.Configure(c.hostFormat, c.hostWidth, c.hostHeight);
+  for (auto _ : state) {
+    const uint8_t* s = scene.source.data();
+    if (rgbSource) {
+      // Bottom-up rows: a negative height flips.
+      libyuv::RGB24ToARGB(
+          s + static_cast<size_t>(c.sourceHeight - crop.bottom) * sstride + crop.left * 3, sstride,
+          cropArgb.data(), cw * 4, cw, -ch);
+    } else {
+      libyuv::YUY2ToARGB(s + static_cast<size_t>(crop.top) * sstride + crop.left * 2, sstride,
+                         cropArgb.data(), cw * 4, cw, ch);
+    }
+    libyuv::ARGBScale(cropArgb.data(), cw * 4, cw, ch, scaled.data(), pw * 4, pw, ph,
+                      libyuv::kFilterBilinear);
+    uint8_t* h = scene.host.data();
+    uint8_t* region =
+        rgbHost ? h + static_cast<size_t>(c.hostHeight - pic.bottom) * hstride + pic.left * 3
+                : h + static_cast<size_t>(pic.top) * hstride + pic.left * 2;
+    const int flip = rgbHost ? -ph : ph;
+    const uint8_t* result = scaled.data();
+    if (c.opacity < 100) {
+      if (rgbHost) {
+        libyuv::RGB24ToARGB(region, hstride, under.data(), pw * 4, pw, flip);
+      } else {
+        libyuv::YUY2ToARGB(region, hstride, under.data(), pw * 4, pw, ph);
+      }
+      libyuv::ARGBInterpolate(under.data(), pw * 4, scaled.data(), pw * 4, under.data(), pw * 4, pw,
+                              ph, interpolation);
+      result = under.data();
+    }
+    if (rgbHost) {
+      libyuv::ARGBToRGB24(result, pw * 4, region, hstride, pw, flip);
+    } else {
+      libyuv::ARGBToYUY2(result, pw * 4, region, hstride, pw, ph);
+    }
+    if (c.border) {
+      border.SetPixels(h);
+      border.DrawFrame(at.picture, -3, scene.settings.BorderColor, scene.settings.Opacity);
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+// With repetitions, the fastest run is the one least disturbed by the rest of the machine.
+double Fastest(const std::vector<double>& v) {
+  return *std::min_element(v.begin(), v.end());
+}
+
+void Register() {
+  for (const Case& c : kCases) {
+    const std::string name = c.name;
+    std::vector<benchmark::internal::Benchmark*> all;
+    all.push_back(benchmark::RegisterBenchmark((name + "/scalar").c_str(), Ours, c, Isa::kScalar));
+#if defined(__x86_64__) || defined(__i386__)
+    all.push_back(benchmark::RegisterBenchmark((name + "/sse2").c_str(), Ours, c, Isa::kSse2));
+    if (DetectIsa() == Isa::kAvx2) {
+      all.push_back(benchmark::RegisterBenchmark((name + "/avx2").c_str(), Ours, c, Isa::kAvx2));
+    }
+#endif
+    all.push_back(benchmark::RegisterBenchmark((name + "/libyuv").c_str(), Libyuv, c));
+    for (auto* b : all) {
+      b->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kvx
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  kvx::Register();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

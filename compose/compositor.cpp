@@ -1,0 +1,168 @@
+#include "compose/compositor.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <new>
+
+namespace kvx {
+namespace {
+
+constexpr std::align_val_t kWorkAlignment{16};
+std::atomic<bool> g_failAllocations{false};
+
+}  // namespace
+
+template <class T>
+bool AlignedArray<T>::Resize(int32_t count) {
+  if (count == count_ && data_ != nullptr) {
+    return true;
+  }
+  Free();
+  if (count <= 0 || g_failAllocations.load(std::memory_order_relaxed)) {
+    return false;
+  }
+  const size_t bytes = sizeof(T) * static_cast<size_t>(count);
+  void* memory = ::operator new[](bytes, kWorkAlignment, std::nothrow);
+  if (memory == nullptr) {
+    return false;
+  }
+  // Vector loads may touch an element whose weight is zero; keep it defined.
+  std::memset(memory, 0, bytes);
+  data_ = static_cast<T*>(memory);
+  count_ = count;
+  return true;
+}
+
+template <class T>
+void AlignedArray<T>::Free() {
+  if (data_ != nullptr) {
+    ::operator delete[](data_, kWorkAlignment);
+  }
+  data_ = nullptr;
+  count_ = 0;
+}
+
+template class AlignedArray<uint8_t>;
+template class AlignedArray<int32_t>;
+template class AlignedArray<ScaleStep>;
+
+void Compositor::FailAllocationsForTesting(bool fail) {
+  g_failAllocations.store(fail, std::memory_order_relaxed);
+}
+
+bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
+                         const TableParams& wanted, AlignedArray<int32_t>* offsets) {
+  const int32_t entries = wanted.count + kTablePadding;
+  if (!table.Resize(entries) || (offsets != nullptr && !offsets->Resize(entries))) {
+    params = TableParams{};
+    return false;
+  }
+  if (params == wanted) {
+    return true;
+  }
+  params = wanted;
+  BuildScaleTable(table.data(), wanted.source, wanted.destination, wanted.first, wanted.count,
+                  wanted.step);
+  if (offsets != nullptr) {
+    // The padding steps stay zero: no advance, no weight.
+    int32_t pos = 0;
+    for (int32_t k = 0; k < entries; ++k) {
+      pos += table.data()[k].advance;
+      offsets->data()[k] = pos;
+      pos += table.data()[k].next;
+    }
+  }
+  return true;
+}
+
+void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t srcHeight,
+                         Rect srcRect, int32_t srcLayout, uint8_t* dstPixels, int32_t dstWidth,
+                         int32_t dstHeight, Rect dstRect, int32_t dstLayout, int32_t opacity) {
+  if (srcPixels == nullptr || dstPixels == nullptr || !IsKnownLayout(srcLayout) ||
+      (dstLayout != kLayoutYuy2 && dstLayout != kLayoutRgb24)) {
+    return;
+  }
+  // A 4:2:2 row holds whole pixel pairs only; a lone last pixel has no chroma of its own.
+  const int32_t pairedWidth = IsPacked422(srcLayout) ? (srcWidth & ~1) : srcWidth;
+  Rect crop;
+  Rect clip;
+  if (!IntersectRect(&crop, srcRect, Rect{0, 0, pairedWidth, srcHeight}) ||
+      !IntersectRect(&clip, dstRect, Rect{0, 0, dstWidth, dstHeight})) {
+    return;
+  }
+  // A rectangle too large to measure in 32 bits has no scale to draw at.
+  if (dstRect.Width() > INT32_MAX || dstRect.Height() > INT32_MAX) {
+    return;
+  }
+  const uint32_t percent = std::min(static_cast<uint32_t>(opacity), 100u);
+  if (percent == 0) {
+    return;  // blending with weight 0 leaves every byte as it is
+  }
+  const auto cropWidth = static_cast<int32_t>(crop.Width());
+  const auto cropHeight = static_cast<int32_t>(crop.Height());
+  const auto clipWidth = static_cast<int32_t>(clip.Width());
+  const auto clipHeight = static_cast<int32_t>(clip.Height());
+  const ptrdiff_t srcStride = RowStride(srcLayout, srcWidth);
+  const ptrdiff_t dstStride = RowStride(dstLayout, dstWidth);
+
+  if (!lineBuffer_.Resize((cropWidth + 2) * 4) ||
+      !Refresh(rowTable_, rowParams_,
+               {cropHeight, static_cast<int32_t>(dstRect.Height()), clip.top - dstRect.top,
+                clipHeight, static_cast<int32_t>(srcStride)},
+               nullptr) ||
+      !Refresh(columnTable_, columnParams_,
+               {cropWidth, static_cast<int32_t>(dstRect.Width()), clip.left - dstRect.left,
+                clipWidth, 4},
+               &columnOffsets_)) {
+    return;  // nothing is drawn without work buffers
+  }
+
+  const KernelSet& k = *kernels_;
+  const bool rgbOut = dstLayout == kLayoutRgb24;
+  RowKernel row;
+  switch (srcLayout) {
+    case kLayoutYuy2:
+      row = rgbOut ? k.yuy2ToRgb : k.yuy2ToYuy2;
+      break;
+    case kLayoutUyvy:
+      row = rgbOut ? k.uyvyToRgb : k.uyvyToYuy2;
+      break;
+    default:
+      row = rgbOut ? k.rgbToRgb : k.rgbToYuy2;
+      break;
+  }
+  const bool copy = percent == 100;
+  const ColumnKernel column =
+      rgbOut ? (copy ? k.copyRgb : k.blendRgb) : (copy ? k.copyYuy2 : k.blendYuy2);
+  const uint32_t alpha = percent * 256 / 100;
+
+  // 4:2:2 sources are read in whole pairs; element 0 of the column pass is the crop's left pixel.
+  int32_t spanStart = crop.left;
+  int32_t spanCount = cropWidth;
+  int32_t columnStart = 0;
+  if (IsPacked422(srcLayout)) {
+    spanStart = crop.left & ~1;
+    spanCount = (((crop.right + 1) & ~1) - spanStart) / 2;
+    columnStart = crop.left & 1;
+  }
+
+  const uint8_t* src = RowZero(const_cast<uint8_t*>(srcPixels), srcLayout, srcWidth, srcHeight) +
+                       crop.top * srcStride + ptrdiff_t{spanStart} * BytesPerPixel(srcLayout);
+  uint8_t* dst = RowZero(dstPixels, dstLayout, dstWidth, dstHeight) + clip.top * dstStride +
+                 ptrdiff_t{clip.left} * BytesPerPixel(dstLayout);
+  uint8_t* line = lineBuffer_.data();
+  const ScaleStep* rows = rowTable_.data();
+  const ColumnTable columns{columnTable_.data(), columnOffsets_.data()};
+  const bool oddStart = (clip.left & 1) != 0;
+  for (int32_t r = 0; r < clipHeight; ++r) {
+    const ScaleStep& e = rows[r];
+    src += e.advance;
+    row(src, src + e.next, e.weight[0], spanCount, line);
+    src += e.next;
+    column(line + columnStart * 4, columns, clipWidth, dst, oddStart, alpha);
+    dst += dstStride;
+  }
+}
+
+}  // namespace kvx

@@ -1,0 +1,142 @@
+#include "compose/host_surface.h"
+
+#include <algorithm>
+
+#include "plugin/host_records.h"
+#include "plugin/mul_div.h"
+
+namespace kvx {
+namespace {
+
+uint8_t Clamp(int32_t v) {
+  return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
+
+// c + floor((p - c) * keep / 256), keep being the weight of the existing byte.
+uint8_t Mix(uint8_t p, uint8_t c, int32_t keep) {
+  return Clamp(c + ((p - c) * keep >> 8));
+}
+
+uint8_t ByteOf(uint32_t packed, int i) {
+  return static_cast<uint8_t>(packed >> (8 * i));
+}
+
+}  // namespace
+
+void HostSurface::Configure(int32_t format, int32_t width, int32_t height) {
+  format_ = format;
+  width_ = width;
+  height_ = height;
+  const bool known = format == kHostFormatYuy2 || format == kHostFormatRgb24;
+  bytesPerPixel_ = known && width > 0 && height > 0 ? (format == kHostFormatYuy2 ? 2 : 3) : 0;
+  pairBytes_ = 2 * bytesPerPixel_;
+  stride_ = format == kHostFormatYuy2 ? 2 * int64_t{width} : -3 * int64_t{width};
+}
+
+uint8_t* HostSurface::PixelAddress(int32_t x, int32_t y) const {
+  if (format_ == kHostFormatYuy2) {
+    return pixels_ + 2 * int64_t{x} + y * 2 * int64_t{width_};
+  }
+  return pixels_ + 3 * int64_t{x} + (int64_t{height_} - 1 - y) * 3 * width_;
+}
+
+uint32_t HostSurface::ToSurfaceColor(uint32_t color) const {
+  const int32_t r = color & 0xFF;
+  const int32_t g = (color >> 8) & 0xFF;
+  const int32_t b = (color >> 16) & 0xFF;
+  if (format_ != kHostFormatYuy2) {
+    return static_cast<uint32_t>(b | g << 8 | r << 16);
+  }
+  const uint32_t y = Clamp((9798 * r + 19235 * g + 3735 * b) >> 15);
+  const uint32_t u = Clamp(((-5529 * r - 10855 * g + 16384 * b) >> 15) + 128);
+  const uint32_t v = Clamp(((16384 * r - 13720 * g - 2664 * b) >> 15) + 128);
+  return y | u << 8 | y << 16 | v << 24;
+}
+
+// A YUY2 pixel at an even x owns Y0, U and V of its pair; at an odd x only Y1. p is the pixel's
+// address (2 bytes into the pair for odd x). The last pixel of an odd-width row has no pair
+// partner and no V byte of its own.
+void HostSurface::BlendPixel(uint8_t* p, int64_t x, uint32_t c, int32_t keep) const {
+  if (format_ == kHostFormatRgb24) {
+    for (int i = 0; i < 3; ++i) {
+      p[i] = Mix(p[i], ByteOf(c, i), keep);
+    }
+  } else if ((x & 1) == 0) {
+    p[0] = Mix(p[0], ByteOf(c, 0), keep);
+    p[1] = Mix(p[1], ByteOf(c, 1), keep);
+    if (x + 1 < width_) {
+      p[3] = Mix(p[3], ByteOf(c, 3), keep);
+    }
+  } else {
+    p[0] = Mix(p[0], ByteOf(c, 2), keep);
+  }
+}
+
+void HostSurface::BlendRun(bool horizontal, int64_t a1, int64_t a2, int64_t at, bool closed,
+                           uint32_t color, uint32_t opacity) {
+  if (!Usable()) {
+    return;
+  }
+  int64_t start = a1;
+  int64_t end = a2;
+  if (a2 < a1) {
+    start = closed ? a2 : a2 + 1;
+    end = a1;
+  } else if (!closed) {
+    end = a2 - 1;
+  }
+  const int64_t length = horizontal ? width_ : height_;
+  const int64_t across = horizontal ? height_ : width_;
+  if (start > end || end < 0 || start >= length || at < 0 || at >= across) {
+    return;
+  }
+  start = std::max<int64_t>(start, 0);
+  end = std::min<int64_t>(end, length - 1);
+  const uint32_t c = ToSurfaceColor(color);
+  const int32_t keep = MulDiv(100 - static_cast<int32_t>(std::min(opacity, 100u)), 256, 100);
+  const int64_t x0 = horizontal ? start : at;
+  const int64_t y0 = horizontal ? at : start;
+  uint8_t* p = PixelAddress(static_cast<int32_t>(x0), static_cast<int32_t>(y0));
+  // Along a row a pixel is bytesPerPixel further; down a picture row, one stride.
+  const int64_t step = horizontal ? bytesPerPixel_ : stride_;
+  for (int64_t i = start; i <= end; ++i, p += step) {
+    BlendPixel(p, horizontal ? i : at, c, keep);
+  }
+}
+
+void HostSurface::BlendHLine(int32_t x1, int32_t x2, int32_t y, int32_t closed, uint32_t color,
+                             uint32_t opacity) {
+  BlendRun(true, x1, x2, y, closed != 0, color, opacity);
+}
+
+void HostSurface::BlendVLine(int32_t x, int32_t y1, int32_t y2, int32_t closed, uint32_t color,
+                             uint32_t opacity) {
+  BlendRun(false, y1, y2, x, closed != 0, color, opacity);
+}
+
+void HostSurface::DrawFrame(const Rect& rect, int32_t band, uint32_t color, uint32_t opacity) {
+  if (band == 0) {
+    return;
+  }
+  int64_t l = rect.left;
+  int64_t t = rect.top;
+  int64_t r = int64_t{rect.right} - 1;
+  int64_t b = int64_t{rect.bottom} - 1;
+  int64_t n = band;
+  if (band < 0) {
+    l += band;
+    t += band;
+    r -= band;
+    b -= band;
+    n = -int64_t{band};
+  }
+  // Every ring's four runs leave out their end points, so each pixel is blended once.
+  for (int64_t i = 0; i < n; ++i, ++l, ++t, --r, --b) {
+    BlendRun(true, l, r, t, false, color, opacity);
+    BlendRun(false, t, b, r, false, color, opacity);
+    BlendRun(true, r, l, b, false, color, opacity);
+    BlendRun(false, b, t, l, false, color, opacity);
+  }
+}
+
+}  // namespace kvx

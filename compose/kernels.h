@@ -1,0 +1,62 @@
+// The compositor's inner loops. Every instruction-set level provides the same kernels with the
+// same signatures and gives the same bytes; the scalar ones are written straight from the rules
+// and serve as the reference.
+//
+// Threads: called only by Compose, on the frame step's thread.
+#pragma once
+
+#include <cstdint>
+
+#include "compose/scale_table.h"
+
+namespace kvx {
+
+// The row pass: interpolates `count` pairs (4:2:2 sources) or pixels (RGB24 sources) between
+// row0 and row1 with weight/4096 and writes 4-byte intermediate pixels into line from element 0.
+// For a YUY2 destination an intermediate pixel is Y U Y V; for RGB24 it is B G R X.
+using RowKernel = void (*)(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t count,
+                           uint8_t* line);
+
+// Column tables end with this many zero steps (no advance, no weight), so vector kernels may run
+// a whole group past the last pixel and keep only what belongs to the row.
+inline constexpr int32_t kTablePadding = 8;
+
+// The column table in the two forms the kernels read: the steps, which the reference kernels
+// walk, and each step's first-sample offset in bytes from the line's start, which lets vector
+// kernels load every sample independently. Both end with kTablePadding padding entries.
+struct ColumnTable {
+  const ScaleStep* steps;
+  const int32_t* offsets;
+};
+
+// The column pass: produces `count` destination pixels from the intermediate pixels at line
+// along the column table. YUY2 destinations start at a pixel whose parity is `odd`; the blending
+// kernels weigh the new value by alpha/256 against the destination.
+using ColumnKernel = void (*)(const uint8_t* line, const ColumnTable& table, int32_t count,
+                              uint8_t* dst, bool odd, uint32_t alpha);
+
+// Row kernels by source layout and destination, column kernels by destination and mode.
+struct KernelSet {
+  RowKernel yuy2ToYuy2;
+  RowKernel uyvyToYuy2;
+  RowKernel rgbToYuy2;
+  RowKernel yuy2ToRgb;
+  RowKernel uyvyToRgb;
+  RowKernel rgbToRgb;
+  ColumnKernel copyYuy2;
+  ColumnKernel blendYuy2;
+  ColumnKernel copyRgb;
+  ColumnKernel blendRgb;
+};
+
+enum class Isa { kScalar, kSse2, kAvx2 };
+
+const KernelSet& ScalarKernels();
+const KernelSet& Sse2Kernels();  // x86 only
+const KernelSet& Avx2Kernels();  // x86 only
+
+// The best level this CPU supports, detected once.
+Isa DetectIsa();
+const KernelSet& KernelsFor(Isa isa);
+
+}  // namespace kvx

@@ -1,0 +1,189 @@
+// AVX2 kernels where the wider registers pay: the 4:2:2 row pass, eight pairs per step, and the
+// YUY2 column pass, eight pixels per step. The other kernels are the SSE2 ones.
+#include "compose/kernels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include "compose/kernels_x86.h"
+
+namespace kvx {
+namespace {
+
+KVX_AVX2 inline __m256i Lerp16x16(__m256i p0, __m256i p1, __m256i w) {
+  return _mm256_add_epi16(p0,
+                          _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(p1, p0), 4), w));
+}
+
+KVX_AVX2 inline __m256i LerpBytes32(__m256i a, __m256i b, __m256i w) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i lo = Lerp16x16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), w);
+  const __m256i hi = Lerp16x16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), w);
+  return _mm256_packus_epi16(lo, hi);
+}
+
+// The unpacks work within 128-bit halves; this stores their halves in pixel order.
+KVX_AVX2 inline void StoreInOrder(uint8_t* line, __m256i lo, __m256i hi) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line), _mm256_permute2x128_si256(lo, hi, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + 32),
+                      _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+KVX_AVX2 void PutYuvPairsForYuy2(__m256i pairs, uint8_t* line) {
+  const __m256i y0 = _mm256_and_si256(pairs, _mm256_set1_epi32(0xFF));
+  const __m256i first = _mm256_or_si256(_mm256_and_si256(pairs, _mm256_set1_epi32(0xFF00FFFF)),
+                                        _mm256_slli_epi32(y0, 16));
+  const __m256i y1 = _mm256_and_si256(_mm256_srli_epi32(pairs, 16), _mm256_set1_epi32(0xFF));
+  const __m256i second =
+      _mm256_or_si256(_mm256_and_si256(pairs, _mm256_set1_epi32(static_cast<int>(0xFFFFFF00))), y1);
+  StoreInOrder(line, _mm256_unpacklo_epi32(first, second), _mm256_unpackhi_epi32(first, second));
+}
+
+KVX_AVX2 void PutYuvPairsForRgb(__m256i pairs, uint8_t* line) {
+  const __m256i y = _mm256_and_si256(pairs, _mm256_set1_epi16(0xFF));
+  const __m256i uv = _mm256_sub_epi16(_mm256_srli_epi16(pairs, 8), _mm256_set1_epi16(128));
+  const __m256i u =
+      _mm256_slli_epi16(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(uv, _MM_SHUFFLE(2, 2, 0, 0)),
+                                               _MM_SHUFFLE(2, 2, 0, 0)),
+                        4);
+  const __m256i v =
+      _mm256_slli_epi16(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(uv, _MM_SHUFFLE(3, 3, 1, 1)),
+                                               _MM_SHUFFLE(3, 3, 1, 1)),
+                        4);
+  const __m256i b = _mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(7264)));
+  const __m256i g =
+      _mm256_add_epi16(_mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(-1376))),
+                       _mm256_mulhi_epi16(v, _mm256_set1_epi16(-2928)));
+  const __m256i r = _mm256_add_epi16(y, _mm256_mulhi_epi16(v, _mm256_set1_epi16(5744)));
+  const __m256i bg = _mm256_unpacklo_epi8(_mm256_packus_epi16(b, b), _mm256_packus_epi16(g, g));
+  const __m256i ry = _mm256_unpacklo_epi8(_mm256_packus_epi16(r, r), _mm256_packus_epi16(y, y));
+  StoreInOrder(line, _mm256_unpacklo_epi16(bg, ry), _mm256_unpackhi_epi16(bg, ry));
+}
+
+template <bool kUyvy, bool kRgbOut>
+KVX_AVX2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pairs,
+                     uint8_t* line) {
+  const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
+  int32_t i = 0;
+  for (; i + 8 <= pairs; i += 8) {
+    __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + 4 * i));
+    if (weight != 0) {
+      p = LerpBytes32(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + 4 * i)), w);
+    }
+    if (kUyvy) {
+      p = _mm256_or_si256(_mm256_slli_epi16(p, 8), _mm256_srli_epi16(p, 8));
+    }
+    if (kRgbOut) {
+      PutYuvPairsForRgb(p, line + 8 * i);
+    } else {
+      PutYuvPairsForYuy2(p, line + 8 * i);
+    }
+  }
+  if (i < pairs) {
+    const KernelSet& narrower = Sse2Kernels();
+    const RowKernel tail = kRgbOut ? (kUyvy ? narrower.uyvyToRgb : narrower.yuy2ToRgb)
+                                   : (kUyvy ? narrower.uyvyToYuy2 : narrower.yuy2ToYuy2);
+    tail(row0 + 4 * i, row1 + 4 * i, weight, pairs - i, line + 8 * i);
+  }
+}
+
+// Four samples' first elements and the elements after them: [s0 | s1] in the low half,
+// [s2 | s3] in the high half, 8 bytes each.
+// Plain loads: the gather instruction is slower on CPUs that patch it against data sampling.
+KVX_AVX2 inline __m256i LoadFourSamples(const uint8_t* line, const int32_t* offset) {
+  const __m128i low =
+      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[0])),
+                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[1])));
+  const __m128i high =
+      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[2])),
+                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[3])));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Four interpolated samples as 16-bit lanes: [s0 s1] low half, [s2 s3] high half.
+KVX_AVX2 inline __m256i LerpFourSamples(const uint8_t* line, const ScaleStep* step,
+                                        const int32_t* offset) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i samples = LoadFourSamples(line, offset);
+  const __m256i lo = _mm256_unpacklo_epi8(samples, zero);  // s0 | s2: first, second
+  const __m256i hi = _mm256_unpackhi_epi8(samples, zero);  // s1 | s3
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(step));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(step + 2));
+  const __m256i weights = _mm256_unpackhi_epi64(_mm256_permute2x128_si256(a, b, 0x20),
+                                                _mm256_permute2x128_si256(a, b, 0x31));
+  return Lerp16x16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi), weights);
+}
+
+// Eight pixels into 16 destination bytes; see the SSE2 kernel for which bytes a pixel owns.
+template <bool kBlend, bool kOddStart>
+KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const ScaleStep* step, const int32_t* offset,
+                               uint8_t* out, __m256i alpha, __m256i inverse) {
+  // Elements in the halves: [s0 s1 s4 s5 | s2 s3 s6 s7].
+  const __m256i samples = _mm256_packus_epi16(LerpFourSamples(line, step, offset),
+                                              LerpFourSamples(line, step + 4, offset + 4));
+  constexpr int kPick = kOddStart ? _MM_SHUFFLE(3, 3, 2, 1) : _MM_SHUFFLE(3, 3, 3, 0);
+  const __m256i words =
+      _mm256_shuffle_epi32(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(samples, kPick), kPick),
+                           _MM_SHUFFLE(3, 2, 2, 0));
+  __m128i bytes = _mm256_castsi256_si128(
+      _mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0)));
+  if (kBlend) {
+    const __m256i d = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<__m128i*>(out)));
+    const __m256i s = _mm256_cvtepu8_epi16(bytes);
+    const __m256i mixed = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(d, inverse), _mm256_mullo_epi16(s, alpha)), 8);
+    bytes = _mm256_castsi256_si128(
+        _mm256_permute4x64_epi64(_mm256_packus_epi16(mixed, mixed), _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+}
+
+template <bool kBlend, bool kOddStart>
+KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
+                      uint32_t alpha) {
+  const __m256i a = _mm256_set1_epi16(static_cast<int16_t>(alpha));
+  const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
+  int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    Yuy2Group<kBlend, kOddStart>(line, table.steps + k, table.offsets + k, dst + 2 * k, a, inverse);
+  }
+  if (k < count) {
+    // At most 7 pixels remain, inside the table's padding; they go through a copy.
+    uint8_t tail[16] = {};
+    const size_t bytes = 2 * static_cast<size_t>(count - k);
+    std::memcpy(tail, dst + 2 * k, bytes);
+    Yuy2Group<kBlend, kOddStart>(line, table.steps + k, table.offsets + k, tail, a, inverse);
+    std::memcpy(dst + 2 * k, tail, bytes);
+  }
+}
+
+template <bool kBlend>
+KVX_AVX2 void ColumnYuy2(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
+                         bool odd, uint32_t alpha) {
+  if (odd) {
+    Yuy2Row<kBlend, true>(line, table, count, dst, alpha);
+  } else {
+    Yuy2Row<kBlend, false>(line, table, count, dst, alpha);
+  }
+}
+
+KernelSet MakeAvx2Kernels() {
+  KernelSet k = Sse2Kernels();
+  k.yuy2ToYuy2 = Row422<false, false>;
+  k.uyvyToYuy2 = Row422<true, false>;
+  k.yuy2ToRgb = Row422<false, true>;
+  k.uyvyToRgb = Row422<true, true>;
+  k.copyYuy2 = ColumnYuy2<false>;
+  k.blendYuy2 = ColumnYuy2<true>;
+  return k;
+}
+
+}  // namespace
+
+const KernelSet& Avx2Kernels() {
+  static const KernelSet kernels = MakeAvx2Kernels();
+  return kernels;
+}
+
+}  // namespace kvx
+
+#endif

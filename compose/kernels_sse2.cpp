@@ -1,0 +1,238 @@
+// SSE2 kernels: four 4:2:2 pairs or four destination pixels per step; the tails go to the
+// reference kernels, which give the same bytes.
+#include "compose/kernels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include "compose/kernels_x86.h"
+
+namespace kvx {
+namespace {
+
+using namespace x86;
+
+// Y0 U Y1 V pairs (as dwords) to the elements Y0 U Y0 V and Y1 U Y1 V, in pixel order.
+KVX_SSE2 void PutYuvPairsForYuy2(__m128i pairs, uint8_t* line) {
+  const __m128i y0 = _mm_and_si128(pairs, _mm_set1_epi32(0xFF));
+  const __m128i first =
+      _mm_or_si128(_mm_and_si128(pairs, _mm_set1_epi32(0xFF00FFFF)), _mm_slli_epi32(y0, 16));
+  const __m128i y1 = _mm_and_si128(_mm_srli_epi32(pairs, 16), _mm_set1_epi32(0xFF));
+  const __m128i second =
+      _mm_or_si128(_mm_and_si128(pairs, _mm_set1_epi32(static_cast<int>(0xFFFFFF00))), y1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm_unpacklo_epi32(first, second));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 16), _mm_unpackhi_epi32(first, second));
+}
+
+// Four Y0 U Y1 V pairs to eight elements B G R Y.
+KVX_SSE2 void PutYuvPairsForRgb(__m128i pairs, uint8_t* line) {
+  const __m128i y = _mm_and_si128(pairs, _mm_set1_epi16(0xFF));
+  const __m128i uv = _mm_sub_epi16(_mm_srli_epi16(pairs, 8), _mm_set1_epi16(128));
+  // Each pixel takes its pair's U and V; scaled by 16 for the pmulhw floor.
+  const __m128i u =
+      _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(2, 2, 0, 0)),
+                                         _MM_SHUFFLE(2, 2, 0, 0)),
+                     4);
+  const __m128i v =
+      _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(3, 3, 1, 1)),
+                                         _MM_SHUFFLE(3, 3, 1, 1)),
+                     4);
+  const __m128i b = _mm_add_epi16(y, _mm_mulhi_epi16(u, _mm_set1_epi16(7264)));
+  const __m128i g = _mm_add_epi16(_mm_add_epi16(y, _mm_mulhi_epi16(u, _mm_set1_epi16(-1376))),
+                                  _mm_mulhi_epi16(v, _mm_set1_epi16(-2928)));
+  const __m128i r = _mm_add_epi16(y, _mm_mulhi_epi16(v, _mm_set1_epi16(5744)));
+  const __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(g, g));
+  const __m128i ry = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), _mm_packus_epi16(y, y));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm_unpacklo_epi16(bg, ry));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 16), _mm_unpackhi_epi16(bg, ry));
+}
+
+template <bool kUyvy, bool kRgbOut>
+KVX_SSE2 inline void Row422Group(const uint8_t* row0, const uint8_t* row1, uint32_t weight,
+                                 uint8_t* line) {
+  __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0));
+  if (weight != 0) {
+    p = LerpBytes16(p, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row1)),
+                    _mm_set1_epi16(static_cast<int16_t>(weight)));
+  }
+  if (kUyvy) {
+    p = SwapBytes16(p);
+  }
+  if (kRgbOut) {
+    PutYuvPairsForRgb(p, line);
+  } else {
+    PutYuvPairsForYuy2(p, line);
+  }
+}
+
+template <bool kUyvy, bool kRgbOut>
+KVX_SSE2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pairs,
+                     uint8_t* line) {
+  int32_t i = 0;
+  for (; i + 4 <= pairs; i += 4) {
+    Row422Group<kUyvy, kRgbOut>(row0 + 4 * i, row1 + 4 * i, weight, line + 8 * i);
+  }
+  if (i < pairs) {
+    // The last pairs through copies, so nothing past either row is read.
+    alignas(16) uint8_t a[16] = {}, b[16] = {}, out[32];
+    const size_t bytes = 4 * static_cast<size_t>(pairs - i);
+    std::memcpy(a, row0 + 4 * i, bytes);
+    std::memcpy(b, row1 + 4 * i, bytes);
+    Row422Group<kUyvy, kRgbOut>(a, b, weight, out);
+    std::memcpy(line + 8 * i, out, 2 * bytes);
+  }
+}
+
+// RGB24 rows: the two rows are interpolated 16 bytes at a time into the end of the line buffer,
+// then spread into elements from the front. Element i ends before packed pixel i + 1 starts, so
+// the spreading never overwrites a byte it has yet to read.
+template <bool kRgbOut>
+KVX_SSE2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
+                     uint8_t* line) {
+  const int32_t bytes = 3 * pixels;
+  uint8_t* packed = line + 4 * pixels - bytes + 8;
+  const __m128i w = _mm_set1_epi16(static_cast<int16_t>(weight));
+  int32_t i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0 + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row1 + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + i),
+                     weight != 0 ? LerpBytes16(a, b, w) : a);
+  }
+  for (; i < bytes; ++i) {
+    packed[i] =
+        static_cast<uint8_t>(row0[i] + ((row1[i] - row0[i]) * static_cast<int32_t>(weight) >> 12));
+  }
+  const KernelSet& scalar = ScalarKernels();
+  (kRgbOut ? scalar.rgbToRgb : scalar.rgbToYuy2)(packed, packed, 0, pixels, line);
+}
+
+// Samples along the column table: each step's offset says where its first element is, and the
+// element after it is its second (or, with weight 0, unused).
+struct ColumnCursor {
+  const uint8_t* line;
+  const ScaleStep* step;
+  const int32_t* offset;
+};
+
+KVX_SSE2 inline __m128i LerpTwo(ColumnCursor& c) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i a = _mm_unpacklo_epi8(
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.line + c.offset[0])), zero);
+  const __m128i b = _mm_unpacklo_epi8(
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.line + c.offset[1])), zero);
+  const __m128i weights =
+      _mm_unpackhi_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&c.step[0])),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(&c.step[1])));
+  c.step += 2;
+  c.offset += 2;
+  return Lerp16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
+}
+
+KVX_SSE2 inline __m128i LerpFour(ColumnCursor& c) {
+  const __m128i first = LerpTwo(c);
+  return _mm_packus_epi16(first, LerpTwo(c));
+}
+
+// From four samples, the two bytes each pixel owns: bytes 0-1 of an even pixel's sample, 2-3 of
+// an odd one's. Groups start at an even pixel, or at an odd one when the row does.
+template <bool kOddStart>
+KVX_SSE2 inline __m128i Yuy2Bytes(__m128i samples) {
+  constexpr int kPick = kOddStart ? _MM_SHUFFLE(3, 3, 2, 1) : _MM_SHUFFLE(3, 3, 3, 0);
+  const __m128i words = _mm_shufflehi_epi16(_mm_shufflelo_epi16(samples, kPick), kPick);
+  return _mm_shuffle_epi32(words, _MM_SHUFFLE(3, 2, 2, 0));
+}
+
+// Four pixels into 8 destination bytes.
+template <bool kBlend, bool kOddStart>
+KVX_SSE2 inline void Yuy2Group(ColumnCursor& c, uint8_t* out, __m128i a, __m128i inverse) {
+  __m128i bytes = Yuy2Bytes<kOddStart>(LerpFour(c));
+  if (kBlend) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i d = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<__m128i*>(out)), zero);
+    bytes = _mm_packus_epi16(Blend16(d, _mm_unpacklo_epi8(bytes, zero), a, inverse), zero);
+  }
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+}
+
+template <bool kBlend, bool kOddStart>
+KVX_SSE2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
+                      uint32_t alpha) {
+  const __m128i a = _mm_set1_epi16(static_cast<int16_t>(alpha));
+  const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
+  ColumnCursor c{line, table.steps, table.offsets};
+  int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    Yuy2Group<kBlend, kOddStart>(c, dst + 2 * k, a, inverse);
+  }
+  if (k < count) {
+    // The last pixels go through a copy; the padded table keeps the cursor inside the line.
+    uint8_t tail[8] = {};
+    const size_t bytes = 2 * static_cast<size_t>(count - k);
+    std::memcpy(tail, dst + 2 * k, bytes);
+    Yuy2Group<kBlend, kOddStart>(c, tail, a, inverse);
+    std::memcpy(dst + 2 * k, tail, bytes);
+  }
+}
+
+template <bool kBlend>
+KVX_SSE2 void ColumnYuy2(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
+                         bool odd, uint32_t alpha) {
+  if (odd) {
+    Yuy2Row<kBlend, true>(line, table, count, dst, alpha);
+  } else {
+    Yuy2Row<kBlend, false>(line, table, count, dst, alpha);
+  }
+}
+
+// RGB24 destinations: each pixel is written as 4 bytes whose last byte is the destination's own
+// next byte, read before and written back unchanged, so the writes may overlap. A group's last
+// access ends inside the pixel after it; the row's last group goes through a copy.
+template <bool kBlend>
+KVX_SSE2 inline void RgbGroup(ColumnCursor& c, uint8_t* out, __m128i a, __m128i inverse) {
+  const __m128i bgr = _mm_set1_epi32(0x00FFFFFF);
+  const __m128i d = _mm_unpacklo_epi64(_mm_unpacklo_epi32(Load4(out), Load4(out + 3)),
+                                       _mm_unpacklo_epi32(Load4(out + 6), Load4(out + 9)));
+  __m128i v = _mm_or_si128(_mm_and_si128(LerpFour(c), bgr), _mm_andnot_si128(bgr, d));
+  if (kBlend) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = Blend16(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(v, zero), a, inverse);
+    const __m128i hi = Blend16(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(v, zero), a, inverse);
+    v = _mm_packus_epi16(lo, hi);
+  }
+  Store4(out, v);
+  Store4(out + 3, _mm_srli_si128(v, 4));
+  Store4(out + 6, _mm_srli_si128(v, 8));
+  Store4(out + 9, _mm_srli_si128(v, 12));
+}
+
+template <bool kBlend>
+KVX_SSE2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
+                        bool, uint32_t alpha) {
+  const __m128i a = _mm_set1_epi16(static_cast<int16_t>(alpha));
+  const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
+  ColumnCursor c{line, table.steps, table.offsets};
+  int32_t k = 0;
+  for (; k + 4 < count; k += 4) {
+    RgbGroup<kBlend>(c, dst + 3 * k, a, inverse);
+  }
+  uint8_t tail[16] = {};
+  const size_t bytes = 3 * static_cast<size_t>(count - k);
+  std::memcpy(tail, dst + 3 * k, bytes);
+  RgbGroup<kBlend>(c, tail, a, inverse);
+  std::memcpy(dst + 3 * k, tail, bytes);
+}
+
+}  // namespace
+
+const KernelSet& Sse2Kernels() {
+  static constexpr KernelSet kernels = {
+      Row422<false, false>, Row422<true, false>, RowRgb<false>,     Row422<false, true>,
+      Row422<true, true>,   RowRgb<true>,        ColumnYuy2<false>, ColumnYuy2<true>,
+      ColumnRgb<false>,     ColumnRgb<true>,
+  };
+  return kernels;
+}
+
+}  // namespace kvx
+
+#endif

@@ -1,0 +1,51 @@
+// Helpers shared by the x86 kernel files. Every function carries its instruction set as a target
+// attribute, so the files build without global -m flags and run only where the CPU has it.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#define KVX_SSE2 __attribute__((target("sse2")))
+#define KVX_AVX2 __attribute__((target("avx2")))
+
+namespace kvx::x86 {
+
+KVX_SSE2 inline __m128i Load4(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+
+KVX_SSE2 inline void Store4(uint8_t* p, __m128i v) {
+  const int32_t x = _mm_cvtsi128_si32(v);
+  std::memcpy(p, &x, 4);
+}
+
+// p0 + floor((p1 - p0) * w / 4096) on 16-bit lanes holding bytes: pmulhw of (p1 - p0) * 16 by w
+// is exactly that floor.
+KVX_SSE2 inline __m128i Lerp16(__m128i p0, __m128i p1, __m128i w) {
+  return _mm_add_epi16(p0, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(p1, p0), 4), w));
+}
+
+// 16 bytes interpolated between two rows.
+KVX_SSE2 inline __m128i LerpBytes16(__m128i a, __m128i b, __m128i w) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo = Lerp16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), w);
+  const __m128i hi = Lerp16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), w);
+  return _mm_packus_epi16(lo, hi);
+}
+
+// d + floor((s - d) * alpha / 256) as (d * (256 - alpha) + s * alpha) >> 8: both products are
+// non-negative and their sum stays below 65536, so 16-bit lanes hold it exactly.
+KVX_SSE2 inline __m128i Blend16(__m128i d, __m128i s, __m128i alpha, __m128i inverse) {
+  return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(d, inverse), _mm_mullo_epi16(s, alpha)), 8);
+}
+
+// Swaps the bytes of every 16-bit lane: U Y0 V Y1 -> Y0 U Y1 V.
+KVX_SSE2 inline __m128i SwapBytes16(__m128i v) {
+  return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
+}  // namespace kvx::x86
