@@ -1,5 +1,5 @@
-// AVX2 kernels where the wider registers pay: the 4:2:2 row pass, eight pairs per step, and the
-// YUY2 column pass, eight pixels per step. The other kernels are the SSE2 ones.
+// AVX2 kernels: eight 4:2:2 pairs or eight pixels per step, with byte shuffles for the 3-byte
+// RGB24 pixels.
 #include "compose/kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -166,6 +166,131 @@ KVX_AVX2 void ColumnYuy2(const uint8_t* line, const ColumnTable& table, int32_t 
   }
 }
 
+// Spreads four packed B G R pixels (12 bytes of each half) to B G R 0.
+KVX_AVX2 inline __m256i SpreadRgb(__m256i packed) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                          1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  return _mm256_shuffle_epi8(packed, spread);
+}
+
+// B G R 0 elements (as dwords) to Y U Y V. Each sum is taken in 32 bits; U and V carry the
+// +128 as +32768 before the shift, which keeps them non-negative and the shift a floor.
+KVX_AVX2 inline __m256i RgbToYuyv(__m256i bgr0) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i lo = _mm256_unpacklo_epi8(bgr0, zero);  // pixels 0-1 of each half
+  const __m256i hi = _mm256_unpackhi_epi8(bgr0, zero);  // pixels 2-3
+  auto sum = [&](__m256i coefficients) KVX_AVX2 {
+    return _mm256_hadd_epi32(_mm256_madd_epi16(lo, coefficients),
+                             _mm256_madd_epi16(hi, coefficients));
+  };
+  const __m256i y = _mm256_srli_epi32(
+      sum(_mm256_setr_epi16(29, 150, 77, 0, 29, 150, 77, 0, 29, 150, 77, 0, 29, 150, 77, 0)), 8);
+  const __m256i offset = _mm256_set1_epi32(32768);
+  const __m256i u =
+      _mm256_srli_epi32(_mm256_add_epi32(sum(_mm256_setr_epi16(128, -85, -43, 0, 128, -85, -43, 0,
+                                                               128, -85, -43, 0, 128, -85, -43, 0)),
+                                         offset),
+                        8);
+  const __m256i v = _mm256_srli_epi32(
+      _mm256_add_epi32(sum(_mm256_setr_epi16(-21, -107, 128, 0, -21, -107, 128, 0, -21, -107, 128,
+                                             0, -21, -107, 128, 0)),
+                       offset),
+      8);
+  return _mm256_or_si256(_mm256_or_si256(y, _mm256_slli_epi32(u, 8)),
+                         _mm256_or_si256(_mm256_slli_epi32(y, 16), _mm256_slli_epi32(v, 24)));
+}
+
+// RGB24 rows, as in the SSE2 kernel: interpolated into the end of the line buffer, then spread
+// into elements from the front, eight pixels at a time.
+template <bool kRgbOut>
+KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
+                     uint8_t* line) {
+  const int32_t bytes = 3 * pixels;
+  uint8_t* packed = line + 4 * pixels - bytes + 8;
+  const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
+  int32_t i = 0;
+  for (; i + 32 <= bytes; i += 32) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + i),
+                        weight != 0 ? LerpBytes32(a, b, w) : a);
+  }
+  if (i < bytes) {
+    alignas(32) uint8_t a[32] = {}, b[32] = {};
+    std::memcpy(a, row0 + i, static_cast<size_t>(bytes - i));
+    std::memcpy(b, row1 + i, static_cast<size_t>(bytes - i));
+    const __m256i v = LerpBytes32(_mm256_load_si256(reinterpret_cast<const __m256i*>(a)),
+                                  _mm256_load_si256(reinterpret_cast<const __m256i*>(b)), w);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(a), v);
+    std::memcpy(packed + i, a, static_cast<size_t>(bytes - i));
+  }
+  // Each step reads 24 bytes before writing 32; the writes stay behind the unread bytes.
+  int32_t k = 0;
+  for (; k + 8 <= pixels && 3 * k + 28 <= bytes; k += 8) {
+    const __m256i v = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + 3 * k))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + 3 * k + 12)), 1);
+    const __m256i elements = SpreadRgb(v);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + 4 * k),
+                        kRgbOut ? elements : RgbToYuyv(elements));
+  }
+  if (k < pixels) {
+    const KernelSet& scalar = ScalarKernels();
+    (kRgbOut ? scalar.rgbToRgb : scalar.rgbToYuy2)(packed + 3 * k, packed + 3 * k, 0, pixels - k,
+                                                   line + 4 * k);
+  }
+}
+
+// Eight pixels into 24 RGB24 destination bytes.
+template <bool kBlend>
+KVX_AVX2 inline void RgbGroup(const uint8_t* line, const ScaleStep* step, const int32_t* offset,
+                              uint8_t* out, __m256i alpha, __m256i inverse) {
+  __m256i samples =
+      _mm256_permutevar8x32_epi32(_mm256_packus_epi16(LerpFourSamples(line, step, offset),
+                                                      LerpFourSamples(line, step + 4, offset + 4)),
+                                  _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+  if (kBlend) {
+    const __m128i high = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out + 12)), x86::Load4(out + 20));
+    const __m256i d = SpreadRgb(_mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out))), high, 1));
+    const __m256i zero = _mm256_setzero_si256();
+    auto mix = [&](__m256i dd, __m256i ss) KVX_AVX2 {
+      return _mm256_srli_epi16(
+          _mm256_add_epi16(_mm256_mullo_epi16(dd, inverse), _mm256_mullo_epi16(ss, alpha)), 8);
+    };
+    samples = _mm256_packus_epi16(
+        mix(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(samples, zero)),
+        mix(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(samples, zero)));
+  }
+  const __m256i gather = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                          1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i packed = _mm256_shuffle_epi8(samples, gather);
+  const __m128i high = _mm256_extracti128_si256(packed, 1);
+  // The first store's last 4 bytes are overwritten by the second half's 12.
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), high);
+  x86::Store4(out + 20, _mm_srli_si128(high, 8));
+}
+
+template <bool kBlend>
+KVX_AVX2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
+                        bool, uint32_t alpha) {
+  const __m256i a = _mm256_set1_epi16(static_cast<int16_t>(alpha));
+  const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
+  int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    RgbGroup<kBlend>(line, table.steps + k, table.offsets + k, dst + 3 * k, a, inverse);
+  }
+  if (k < count) {
+    uint8_t tail[24] = {};
+    const size_t bytes = 3 * static_cast<size_t>(count - k);
+    std::memcpy(tail, dst + 3 * k, bytes);
+    RgbGroup<kBlend>(line, table.steps + k, table.offsets + k, tail, a, inverse);
+    std::memcpy(dst + 3 * k, tail, bytes);
+  }
+}
+
 KernelSet MakeAvx2Kernels() {
   KernelSet k = Sse2Kernels();
   k.yuy2ToYuy2 = Row422<false, false>;
@@ -174,6 +299,10 @@ KernelSet MakeAvx2Kernels() {
   k.uyvyToRgb = Row422<true, true>;
   k.copyYuy2 = ColumnYuy2<false>;
   k.blendYuy2 = ColumnYuy2<true>;
+  k.rgbToYuy2 = RowRgb<false>;
+  k.rgbToRgb = RowRgb<true>;
+  k.copyRgb = ColumnRgb<false>;
+  k.blendRgb = ColumnRgb<true>;
   return k;
 }
 
