@@ -11,6 +11,7 @@
 #include "settings/host_windows.h"
 #include "settings/settings_store.h"
 #include "ui/settings_dialog.h"
+#include "video/frame_guard.h"
 
 namespace kvx {
 namespace {
@@ -26,6 +27,12 @@ constexpr PluginDescriptor kDescriptor = {
 constexpr DWORD kGetStateTimeoutMs = 5000;
 
 void DrawPip(IPiPBuffer* buffer) {
+  // Counted before Frame's tests are repeated: a rebuild that stopped the graph after those
+  // tests is either seen here, or waits for this step before it frees the renderer's frame.
+  FrameReadScope reading;
+  if (!Lifecycle().GraphRunning || Graph().pipBuffer.get() != buffer) {
+    return;
+  }
   BYTE* pixels = nullptr;
   int32_t width = 0;
   int32_t height = 0;

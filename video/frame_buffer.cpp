@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "video/frame_guard.h"
+
 namespace kvx {
 namespace {
 
@@ -41,65 +43,106 @@ void FillPattern(uint8_t* dst, int32_t size, const uint8_t* pattern, int32_t pat
   }
 }
 
-}  // namespace
+// What a media type says about the frame. A type the store cannot read stops at the first step
+// that fails, with the fields read so far.
+struct ParsedFormat {
+  enum Step { kBadBlock, kBadSubtype, kRead } step = kBadBlock;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t format = kBufferYuy2;
+  int32_t size = 0;
+};
 
-PipFrameBuffer::~PipFrameBuffer() {
-  FreeAligned(pixels_.load(std::memory_order_relaxed));
-}
-
-HResult PipFrameBuffer::SetFrameFormat(const MediaTypeView& mt) {
-  size_ = 0;
-  width_ = 0;
-  height_ = 0;
-
+ParsedFormat ParseFormat(const MediaTypeView& mt) {
+  ParsedFormat parsed;
   uint32_t headerOffset;
   if (SameGuid(mt.formattype, kFormatVideoInfo)) {
     headerOffset = kVideoInfoHeaderOffset;
   } else if (SameGuid(mt.formattype, kFormatVideoInfo2)) {
     headerOffset = kVideoInfo2HeaderOffset;
   } else {
-    return kFail;
+    return parsed;
   }
   // A block too short for its header would be read past its end.
   if (mt.format == nullptr || mt.formatSize < headerOffset + kBitmapHeaderSize) {
-    return kFail;
+    return parsed;
   }
   const int32_t width = ReadInt32(mt.format + headerOffset + kBitmapWidthOffset);
   const int64_t height =
       std::abs(static_cast<int64_t>(ReadInt32(mt.format + headerOffset + kBitmapHeightOffset)));
   if (width <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
-    return kFail;
+    return parsed;
   }
-  width_ = width;
-  height_ = static_cast<int32_t>(height);
+  parsed.width = width;
+  parsed.height = static_cast<int32_t>(height);
+  parsed.step = ParsedFormat::kBadSubtype;
 
   int32_t bits;
   if (SameGuid(mt.subtype, kSubtypeYuy2)) {
-    format_ = kBufferYuy2;
+    parsed.format = kBufferYuy2;
     bits = 16;
   } else if (SameGuid(mt.subtype, kSubtypeUyvy)) {
-    format_ = kBufferUyvy;
+    parsed.format = kBufferUyvy;
     bits = 16;
   } else if (SameGuid(mt.subtype, kSubtypeRgb24)) {
-    format_ = kBufferRgb24;
+    parsed.format = kBufferRgb24;
     bits = 24;
   } else {
-    return kFail;
+    return parsed;
   }
   // 4:2:2 rows must hold whole pixel pairs, or the compositor would read past the last row.
-  if (bits == 16 && width_ % 2 != 0) {
-    return kFail;
+  if (bits == 16 && parsed.width % 2 != 0) {
+    return parsed;
   }
   // At most 24 * 8192 * 8192 / 8: fits in 32 bits.
-  size_ = static_cast<int32_t>(static_cast<int64_t>(bits) * width_ * height_ >> 3);
+  parsed.size =
+      static_cast<int32_t>(static_cast<int64_t>(bits) * parsed.width * parsed.height >> 3);
+  parsed.step = ParsedFormat::kRead;
+  return parsed;
+}
+
+}  // namespace
+
+PipFrameBuffer::~PipFrameBuffer() {
+  RetireStore();
+}
+
+bool PipFrameBuffer::CanHold(const MediaTypeView& mt) {
+  const ParsedFormat parsed = ParseFormat(mt);
+  return parsed.step == ParsedFormat::kRead && parsed.size > 0;
+}
+
+HResult PipFrameBuffer::SetFrameFormat(const MediaTypeView& mt) {
+  const ParsedFormat parsed = ParseFormat(mt);
+  size_ = 0;
+  width_ = parsed.width;
+  height_ = parsed.height;
+  if (parsed.step == ParsedFormat::kBadBlock) {
+    return kFail;
+  }
+  if (parsed.step == ParsedFormat::kBadSubtype) {
+    return kFail;
+  }
+  format_ = parsed.format;
+  size_ = parsed.size;
   return kOk;
+}
+
+void PipFrameBuffer::RetireStore() {
+  // Frame steps that begin after the exchange find no store; the wait covers those that may
+  // have found the old one.
+  uint8_t* old = pixels_.exchange(nullptr, std::memory_order_seq_cst);
+  if (old != nullptr) {
+    WaitForFrameReaders();
+    FreeAligned(old);
+  }
 }
 
 HResult PipFrameBuffer::AllocateFrame() {
   if (size_ == 0) {
     return kFail;
   }
-  FreeAligned(pixels_.exchange(nullptr, std::memory_order_acq_rel));
+  RetireStore();
   uint8_t* pixels = AllocateAligned(static_cast<size_t>(size_));
   if (pixels == nullptr) {
     return kOutOfMemory;
@@ -124,7 +167,7 @@ HResult PipFrameBuffer::AllocateFrame() {
 }
 
 HResult PipFrameBuffer::FreeFrame() {
-  FreeAligned(pixels_.exchange(nullptr, std::memory_order_acq_rel));
+  RetireStore();
   size_ = 0;
   width_ = 0;
   height_ = 0;

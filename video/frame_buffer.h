@@ -5,7 +5,10 @@
 //     under its filter lock, while a connection is made or broken or the state changes.
 //   - StoreSample: the capture graph's streaming thread; holds the receive lock while copying.
 //   - GetFrame: the host's frame thread, without any lock. The pointer it hands out points into
-//     the live store and stays valid until FreeFrame or destruction.
+//     the live store. Inside a FrameReadScope (video/frame_guard.h) taken before the call it
+//     stays valid until the scope ends, even if FreeFrame, AllocateFrame or the destructor runs
+//     meanwhile: they wait for such scopes before they free the store. Without a scope it is
+//     valid until the next FreeFrame, AllocateFrame or destruction.
 #pragma once
 
 #include <atomic>
@@ -38,6 +41,8 @@ class PipFrameBuffer {
 
   // Reads size and format from a media type; E_FAIL refuses the type.
   HResult SetFrameFormat(const MediaTypeView& mediaType);
+  // Whether SetFrameFormat would read a non-empty frame from the type; changes nothing.
+  static bool CanHold(const MediaTypeView& mediaType);
   // Allocates the store for the last format and fills it with a blue picture.
   HResult AllocateFrame();
   HResult FreeFrame();
@@ -55,7 +60,9 @@ class PipFrameBuffer {
 
   HResult GetFrame(uint8_t** pixels, int32_t* width, int32_t* height, int32_t* format) const;
 
-  // Serialises the sample copy with end of stream and streaming-flag changes.
+  // The receive lock: guards the sample copy, the renderer's end-of-stream flags and changes of
+  // the streaming flag. Taken by the streaming thread (StoreSample, end of stream) and by the
+  // control thread, which may already hold the renderer's filter lock, never the reverse.
   CriticalSection& ReceiveLock() { return receiveLock_; }
 
   int32_t size() const { return size_; }
@@ -68,8 +75,12 @@ class PipFrameBuffer {
 
  private:
   void CopyIntoStore(const uint8_t* data, int64_t length);
+  // Unpublishes the store and frees it once no frame step can be reading it.
+  void RetireStore();
 
   std::atomic<uint8_t*> pixels_{nullptr};
+  // Written on the control thread only while no copy can run (the streaming flag is clear and
+  // the receive lock was taken after clearing it) and no frame step can find the store.
   int32_t size_ = 0;
   int32_t width_ = 0;
   int32_t height_ = 0;
@@ -88,6 +99,11 @@ HResult PipFrameBuffer::StoreSample(Sample* sample) {
     return kFalse;  // upstream takes this as a request to stop delivering
   }
   ScopedLock lock(receiveLock_);
+  // Tested again under the lock: a sample that passed the first test just before Pause or Stop
+  // cleared the flag must not be copied after they have returned.
+  if (!Streaming()) {
+    return kFalse;
+  }
   unsigned char* data = nullptr;
   const HResult hr = sample->GetPointer(&data);
   if (Failed(hr)) {

@@ -1,0 +1,223 @@
+#include "video/pip_renderer.h"
+
+#include <new>
+
+#include "video/frame_guard.h"
+#include "video/media_type.h"
+
+namespace kvx {
+
+PipRendererInputPin::PipRendererInputPin(PipRenderer* renderer, CriticalSection* filterLock)
+    : InputPinBase(renderer, filterLock, L"Video In"), renderer_(renderer) {}
+
+HRESULT PipRendererInputPin::AcceptMediaType(const AM_MEDIA_TYPE& type) {
+  if (!SameGuid(type.majortype, kMediaTypeVideo)) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  if (!SameGuid(type.formattype, kFormatVideoInfo) &&
+      !SameGuid(type.formattype, kFormatVideoInfo2)) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  if (!SameGuid(type.subtype, kSubtypeYuy2) && !SameGuid(type.subtype, kSubtypeUyvy) &&
+      !SameGuid(type.subtype, kSubtypeRgb24)) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  // A format block the store cannot read (too short, an empty or absurd frame, an odd 4:2:2
+  // width) is refused before the connection is made, not halfway through it.
+  if (!PipFrameBuffer::CanHold(ViewOf(type))) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  return S_OK;
+}
+
+HRESULT PipRendererInputPin::ApplyMediaType(const AM_MEDIA_TYPE& type) {
+  const HRESULT hr = InputPinBase::ApplyMediaType(type);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  return renderer_->frame_.SetFrameFormat(ViewOf(type));
+}
+
+HRESULT PipRendererInputPin::OnConnectionComplete(IPin* peer) {
+  const HRESULT hr = InputPinBase::OnConnectionComplete(peer);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  return renderer_->frame_.AllocateFrame();
+}
+
+HRESULT PipRendererInputPin::OnConnectionBroken() {
+  const HRESULT hr = InputPinBase::OnConnectionBroken();
+  if (FAILED(hr)) {
+    return hr;
+  }
+  return renderer_->frame_.FreeFrame();
+}
+
+HRESULT PipRendererInputPin::Receive(IMediaSample* sample) {
+  return renderer_->frame_.StoreSample(sample);
+}
+
+HRESULT PipRendererInputPin::ReceiveCanBlock() {
+  return S_FALSE;
+}
+
+HRESULT PipRendererInputPin::QueryInternalConnections(IPin**, ULONG*) {
+  return E_NOTIMPL;
+}
+
+HRESULT PipRendererInputPin::EndOfStream() {
+  ScopedLock lock(renderer_->frame_.ReceiveLock());
+  const HRESULT hr = CheckStreaming();
+  if (hr != S_OK) {
+    return hr;
+  }
+  if (!eosReceived_) {
+    eosReceived_ = true;
+    FILTER_STATE state;
+    if (renderer_->GetState(0, &state) == S_OK && state == State_Running) {
+      SignalCompletion();
+    }
+  }
+  return S_OK;
+}
+
+HRESULT PipRendererInputPin::EndFlush() {
+  ScopedLock lock(pinLock());
+  {
+    ScopedLock receive(renderer_->frame_.ReceiveLock());
+    eosReceived_ = false;
+    completionSent_ = false;
+  }
+  return InputPinBase::EndFlush();
+}
+
+HRESULT PipRendererInputPin::OnActivate() {
+  ScopedLock receive(renderer_->frame_.ReceiveLock());
+  eosReceived_ = false;
+  completionSent_ = false;
+  return S_OK;
+}
+
+HRESULT PipRendererInputPin::OnRun(REFERENCE_TIME) {
+  ScopedLock receive(renderer_->frame_.ReceiveLock());
+  completionSent_ = false;
+  if (eosReceived_) {
+    SignalCompletion();
+  }
+  return S_OK;
+}
+
+void PipRendererInputPin::SignalPendingCompletion() {
+  if (eosReceived_) {
+    SignalCompletion();
+  }
+}
+
+void PipRendererInputPin::SignalCompletion() {
+  if (completionSent_) {
+    return;
+  }
+  completionSent_ = true;
+  renderer_->NotifyEvent(EC_COMPLETE, S_OK,
+                         reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(renderer_)));
+}
+
+PipRenderer::PipRenderer(IUnknown* outer, HRESULT* hr)
+    : FilterBase(nullptr, outer, &filterLock_, CLSID_PipRenderer) {
+  pin_.reset(new (std::nothrow) PipRendererInputPin(this, &filterLock_));
+  if (pin_ == nullptr) {
+    *hr = E_OUTOFMEMORY;
+    return;
+  }
+  pinCount_ = 1;
+  *hr = S_OK;
+}
+
+PipRenderer::~PipRenderer() {
+  // A frame step that found this renderer may still be inside GetFrame.
+  WaitForFrameReaders();
+}
+
+HRESULT PipRenderer::QueryInterface(REFIID iid, void** out) {
+  return FilterBase::QueryInterface(iid, out);
+}
+
+ULONG PipRenderer::AddRef() {
+  return FilterBase::AddRef();
+}
+
+ULONG PipRenderer::Release() {
+  return FilterBase::Release();
+}
+
+HRESULT PipRenderer::LookupInterface(REFIID iid, void** out) {
+  ScopedLock lock(filterLock_);
+  if (iid == IID_IPiPBuffer) {
+    return HandOut(static_cast<IPiPBuffer*>(this), out);
+  }
+  return FilterBase::LookupInterface(iid, out);
+}
+
+int PipRenderer::PinCount() {
+  return pinCount_;
+}
+
+PinBase* PipRenderer::PinAt(int index) {
+  return index >= 0 && index < pinCount_ ? pin_.get() : nullptr;
+}
+
+void PipRenderer::StopStreaming() {
+  frame_.StopStreaming();
+}
+
+HRESULT PipRenderer::Stop() {
+  ScopedLock lock(filterLock_);
+  if (State() != State_Stopped) {
+    // Stopping cannot be refused; a pin that reports trouble on the way is stopped all the same.
+    FilterBase::Stop();
+    StopStreaming();
+  }
+  return S_OK;
+}
+
+HRESULT PipRenderer::Pause() {
+  ScopedLock lock(filterLock_);
+  if (State() != State_Paused) {
+    const HRESULT hr = FilterBase::Pause();
+    if (FAILED(hr)) {
+      return hr;
+    }
+    StopStreaming();
+  }
+  return S_OK;
+}
+
+HRESULT PipRenderer::Run(REFERENCE_TIME start) {
+  ScopedLock lock(filterLock_);
+  if (State() == State_Running) {
+    return S_OK;
+  }
+  if (pin_->IsConnected()) {
+    const HRESULT hr = FilterBase::Run(start);
+    if (FAILED(hr)) {
+      return hr;
+    }
+    ScopedLock receive(frame_.ReceiveLock());
+    frame_.StartStreaming();
+    // End of stream that arrived after OnRun but before the state became running saw no
+    // running filter and signalled nothing.
+    pin_->SignalPendingCompletion();
+  } else {
+    // Nothing will ever arrive: complete at once so the graph reaches the running state.
+    NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+    SetState(State_Running);
+  }
+  return S_OK;
+}
+
+HRESULT PipRenderer::GetFrame(BYTE** pixels, int32_t* width, int32_t* height, int32_t* format) {
+  return frame_.GetFrame(pixels, width, height, format);
+}
+
+}  // namespace kvx
