@@ -375,8 +375,9 @@ class HostStandin : public ::testing::Test {
     };
     product_.plugins = {{L"recorder_plugin.dll", L"recorder_plugin.dll"},
                         {L"KVX_PiP.dll", L"KVX_PiP.dll"}};
+    // Its own instance id: the plug-in finds windows by title, and the runs go side by side.
     product_.arguments = [](const std::wstring& folder) {
-      return L"/seconds:2 " + quoted(L"/log:", folder + L"\\host.log");
+      return L"/seconds:2 /inst:p " + quoted(L"/log:", folder + L"\\host.log");
     };
     bare_.pluginsFolder = false;
     bare_.arguments = [](const std::wstring& folder) {

@@ -73,11 +73,15 @@ class FakeMediaControl : public IMediaControl {
   STDMETHODIMP StopWhenReady() override { return S_OK; }
 };
 
-// IPiPBuffer that counts how often the frame step asks for a frame.
+// IPiPBuffer that counts how often the frame step asks for a frame, and hands out `frame` when
+// one is set.
 class FakePipBuffer : public IPiPBuffer {
  public:
   int calls = 0;
   LONG refs = 1;
+  std::vector<uint8_t> frame;
+  int32_t width = 0;
+  int32_t height = 0;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IPiPBuffer) {
@@ -90,10 +94,17 @@ class FakePipBuffer : public IPiPBuffer {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
   STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  STDMETHODIMP GetFrame(BYTE** pixels, int32_t*, int32_t*, int32_t*) override {
+  STDMETHODIMP GetFrame(BYTE** pixels, int32_t* w, int32_t* h, int32_t* format) override {
     ++calls;
-    *pixels = nullptr;
-    return E_FAIL;
+    if (frame.empty()) {
+      *pixels = nullptr;
+      return E_FAIL;
+    }
+    *pixels = frame.data();
+    *w = width;
+    *h = height;
+    *format = 0;  // YUY2
+    return S_OK;
   }
 };
 
@@ -221,6 +232,30 @@ TEST_F(PluginLifecycle, FrameStepRunsOnlyWithBufferEnabledAndRunning) {
   Graph().pipBuffer.reset();
   EXPECT_EQ(Descriptor()->frame(&frame_), 1);
   EXPECT_EQ(buffer_.calls, 1);
+}
+
+TEST_F(PluginLifecycle, FrameDrawsTheBufferedPictureIntoTheHostFrame) {
+  InstallFakeGraph();
+  buffer_.width = 32;
+  buffer_.height = 16;
+  buffer_.frame.assign(32 * 16 * 2, 0);
+  for (size_t i = 0; i < buffer_.frame.size(); i += 4) {
+    buffer_.frame[i] = buffer_.frame[i + 2] = 200;  // light grey: Y 200, U = V = 128
+    buffer_.frame[i + 1] = buffer_.frame[i + 3] = 128;
+  }
+  Settings().current.Opacity = 100;
+  Settings().current.PiPWndSize = 50;
+  Settings().current.PiPWndPosX = 250;
+  Settings().current.PiPWndPosY = 250;
+  Settings().current.BorderEnable = 0;
+  ASSERT_TRUE(RunGraph());
+  EXPECT_EQ(Descriptor()->frame(&frame_), 1);
+  // Host 64x8: the PiP rectangle is {16, 2, 48, 6}.
+  const uint8_t* row5 = &pixels_[5 * kWidth * 2];
+  EXPECT_EQ(row5[2 * 20], 200);
+  EXPECT_EQ(row5[2 * 20 + 1], 128);
+  EXPECT_EQ(row5[2 * 10], 0x5A);  // outside the rectangle
+  Settings().current = PipSettings::Defaults();
 }
 
 TEST_F(PluginLifecycle, RunAndStopFollowTheMediaControl) {
