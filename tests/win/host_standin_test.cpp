@@ -20,9 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "video/com_ptr.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using kvx::ComPtr;
 
 constexpr DWORD kRunTimeoutMs = 30000;
 
@@ -140,20 +143,6 @@ std::vector<HostLine> readHostLog(const fs::path& file) {
   return log;
 }
 
-template <typename T>
-struct ComPtr {
-  T* p = nullptr;
-  ComPtr() = default;
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ~ComPtr() {
-    if (p != nullptr)
-      p->Release();
-  }
-  T* operator->() const { return p; }
-  T** operator&() { return &p; }
-};
-
 // An empty image when WIC cannot read the file.
 Image readPng(const fs::path& file) {
   HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -165,14 +154,14 @@ Image readPng(const fs::path& file) {
     ComPtr<IWICBitmapSource> converted;
     UINT width = 0, height = 0;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&factory));
+                                  IID_IWICImagingFactory, factory.put_void());
     if (SUCCEEDED(hr))
       hr = factory->CreateDecoderFromFilename(file.wstring().c_str(), nullptr, GENERIC_READ,
-                                              WICDecodeMetadataCacheOnDemand, &decoder);
+                                              WICDecodeMetadataCacheOnDemand, decoder.put());
     if (SUCCEEDED(hr))
-      hr = decoder->GetFrame(0, &frame);
+      hr = decoder->GetFrame(0, frame.put());
     if (SUCCEEDED(hr))
-      hr = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.p, &converted);
+      hr = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.get(), converted.put());
     if (SUCCEEDED(hr))
       hr = converted->GetSize(&width, &height);
     if (SUCCEEDED(hr)) {

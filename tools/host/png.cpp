@@ -4,24 +4,11 @@
 
 #include <vector>
 
+#include "video/com_ptr.h"
+
 namespace zhost {
-namespace {
 
-template <typename T>
-struct ComPtr {
-  T* p = nullptr;
-  ComPtr() = default;
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ~ComPtr() {
-    if (p != nullptr)
-      p->Release();
-  }
-  T* operator->() const { return p; }
-  T** operator&() { return &p; }
-};
-
-}  // namespace
+using kvx::ComPtr;
 
 HRESULT savePng(const std::wstring& path, const uint32_t* pixels, int width, int height) {
   // 24-bit, so no reader takes the unused top byte for transparency.
@@ -35,20 +22,20 @@ HRESULT savePng(const std::wstring& path, const uint32_t* pixels, int width, int
 
   ComPtr<IWICImagingFactory> factory;
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_PPV_ARGS(&factory));
+                                IID_IWICImagingFactory, factory.put_void());
   ComPtr<IWICStream> stream;
   if (SUCCEEDED(hr))
-    hr = factory->CreateStream(&stream);
+    hr = factory->CreateStream(stream.put());
   if (SUCCEEDED(hr))
     hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
   ComPtr<IWICBitmapEncoder> encoder;
   if (SUCCEEDED(hr))
-    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put());
   if (SUCCEEDED(hr))
-    hr = encoder->Initialize(stream.p, WICBitmapEncoderNoCache);
+    hr = encoder->Initialize(stream.get(), WICBitmapEncoderNoCache);
   ComPtr<IWICBitmapFrameEncode> frame;
   if (SUCCEEDED(hr))
-    hr = encoder->CreateNewFrame(&frame, nullptr);
+    hr = encoder->CreateNewFrame(frame.put(), nullptr);
   if (SUCCEEDED(hr))
     hr = frame->Initialize(nullptr);
   if (SUCCEEDED(hr))
@@ -58,12 +45,12 @@ HRESULT savePng(const std::wstring& path, const uint32_t* pixels, int width, int
   if (SUCCEEDED(hr))
     hr = factory->CreateBitmapFromMemory(static_cast<UINT>(width), static_cast<UINT>(height),
                                          GUID_WICPixelFormat24bppBGR, stride,
-                                         static_cast<UINT>(rgb.size()), rgb.data(), &bitmap);
+                                         static_cast<UINT>(rgb.size()), rgb.data(), bitmap.put());
   WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
   if (SUCCEEDED(hr))
     hr = frame->SetPixelFormat(&format);
   if (SUCCEEDED(hr))
-    hr = frame->WriteSource(bitmap.p, nullptr);
+    hr = frame->WriteSource(bitmap.get(), nullptr);
   if (SUCCEEDED(hr))
     hr = frame->Commit();
   if (SUCCEEDED(hr))
