@@ -1,0 +1,638 @@
+#include "tools/tv_card/capture.h"
+
+#include <chrono>
+#include <cstring>
+#include <iterator>
+
+#include "video/media_guids.h"
+
+namespace tvcard {
+namespace {
+
+struct PixelInfo {
+  GUID subtype;
+  PixelFormat format;
+  WORD bits;
+  DWORD compression;
+};
+constexpr PixelInfo kPixels[] = {
+    {kvx::kSubtypeYuy2, PixelFormat::kYuy2, 16, MAKEFOURCC('Y', 'U', 'Y', '2')},
+    {kvx::kSubtypeUyvy, PixelFormat::kUyvy, 16, MAKEFOURCC('U', 'Y', 'V', 'Y')},
+    {kvx::kSubtypeRgb24, PixelFormat::kRgb24, 24, BI_RGB},
+};
+constexpr SIZE kSizes[] = {{160, 120}, {192, 144}, {320, 240}, {352, 240}, {352, 288}, {384, 288}};
+constexpr int kSizeCount = static_cast<int>(std::size(kSizes));
+constexpr int kCapabilityCount = static_cast<int>(std::size(kPixels)) * kSizeCount;
+
+static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128);
+
+const PixelInfo* PixelOf(const GUID& subtype) {
+  for (const PixelInfo& pixel : kPixels) {
+    if (pixel.subtype == subtype) {
+      return &pixel;
+    }
+  }
+  return nullptr;
+}
+
+const PixelInfo& PixelOf(PixelFormat format) {
+  return kPixels[static_cast<int>(format)];
+}
+
+bool SizeOffered(LONG width, LONG height) {
+  for (const SIZE& size : kSizes) {
+    if (size.cx == width && size.cy == height) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The subtype and frame size of a VIDEOINFOHEADER video type we can produce; nothing else in
+// the block is looked at.
+bool ReadLayout(const AM_MEDIA_TYPE& type, FrameLayout* layout) {
+  if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER) || type.pbFormat == nullptr) {
+    return false;
+  }
+  const PixelInfo* pixel = PixelOf(type.subtype);
+  const BITMAPINFOHEADER& header =
+      reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+  if (pixel == nullptr || !SizeOffered(header.biWidth, header.biHeight)) {
+    return false;
+  }
+  *layout = {pixel->format, static_cast<int>(header.biWidth), static_cast<int>(header.biHeight)};
+  return true;
+}
+
+// A complete description of the layout; empty when out of memory.
+kvx::MediaTypeValue Describe(const FrameLayout& layout, REFERENCE_TIME interval) {
+  const PixelInfo& pixel = PixelOf(layout.format);
+  const DWORD bytes = static_cast<DWORD>(FrameBytes(layout));
+  kvx::MediaTypeValue value;
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(value.AllocateFormat(sizeof(VIDEOINFOHEADER)));
+  if (vih == nullptr) {
+    return value;
+  }
+  AM_MEDIA_TYPE* type = value.mutable_type();
+  type->majortype = MEDIATYPE_Video;
+  type->subtype = pixel.subtype;
+  type->bFixedSizeSamples = TRUE;
+  type->lSampleSize = bytes;
+  type->formattype = FORMAT_VideoInfo;
+  vih->AvgTimePerFrame = interval;
+  vih->dwBitRate = static_cast<DWORD>(bytes * 8LL * 10000000 / interval);
+  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  vih->bmiHeader.biWidth = layout.width;
+  vih->bmiHeader.biHeight = layout.height;
+  vih->bmiHeader.biPlanes = 1;
+  vih->bmiHeader.biBitCount = pixel.bits;
+  vih->bmiHeader.biCompression = pixel.compression;
+  vih->bmiHeader.biSizeImage = bytes;
+  return value;
+}
+
+bool SameLayout(const FrameLayout& a, const FrameLayout& b) {
+  return a.format == b.format && a.width == b.width && a.height == b.height;
+}
+
+}  // namespace
+
+CapturePin::CapturePin(CaptureFilter* filter, kvx::CriticalSection* lock, const wchar_t* name,
+                       const GUID& category)
+    : CardPin(filter, lock, name, PINDIR_OUTPUT), owner_(filter), category_(category) {}
+
+HRESULT CapturePin::QueryInterface(REFIID iid, void** out) {
+  return PinBase::QueryInterface(iid, out);
+}
+
+ULONG CapturePin::AddRef() {
+  return PinBase::AddRef();
+}
+
+ULONG CapturePin::Release() {
+  return PinBase::Release();
+}
+
+HRESULT CapturePin::LookupInterface(REFIID iid, void** out) {
+  if (iid == IID_IKsPropertySet) {
+    *out = static_cast<IKsPropertySet*>(this);
+  } else if (iid == IID_IAMStreamConfig) {
+    *out = static_cast<IAMStreamConfig*>(this);
+  } else {
+    return PinBase::LookupInterface(iid, out);
+  }
+  AddRef();
+  return S_OK;
+}
+
+HRESULT CapturePin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
+  return E_NOTIMPL;
+}
+
+HRESULT CapturePin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD dataBytes,
+                        DWORD* returned) {
+  if (set != AMPROPSETID_Pin) {
+    return E_PROP_SET_UNSUPPORTED;
+  }
+  if (id != AMPROPERTY_PIN_CATEGORY) {
+    return E_PROP_ID_UNSUPPORTED;
+  }
+  if (data == nullptr) {
+    return E_POINTER;
+  }
+  if (dataBytes < sizeof(GUID)) {
+    return E_UNEXPECTED;
+  }
+  *static_cast<GUID*>(data) = category_;
+  if (returned != nullptr) {
+    *returned = sizeof(GUID);
+  }
+  return S_OK;
+}
+
+HRESULT CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+  if (set != AMPROPSETID_Pin) {
+    return E_PROP_SET_UNSUPPORTED;
+  }
+  if (id != AMPROPERTY_PIN_CATEGORY) {
+    return E_PROP_ID_UNSUPPORTED;
+  }
+  if (support != nullptr) {
+    *support = KSPROPERTY_SUPPORT_GET;
+  }
+  return S_OK;
+}
+
+REFERENCE_TIME CapturePin::Interval() {
+  const std::shared_ptr<CardState> card = owner_->Card();
+  std::lock_guard<std::mutex> hold(card->lock);
+  return FrameInterval(card->standard);
+}
+
+HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* type) {
+  if (type == nullptr) {
+    return E_POINTER;
+  }
+  FrameLayout layout;
+  if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, &layout)) {
+    return VFW_E_INVALIDMEDIATYPE;
+  }
+  kvx::ComPtr<IFilterGraph> graph;
+  {
+    kvx::ScopedLock lock(pinLock());
+    if (filter()->State() != State_Stopped) {
+      return VFW_E_NOT_STOPPED;
+    }
+    if (IsConnected()) {
+      const kvx::MediaTypeValue described = Describe(layout, Interval());
+      if (peer()->QueryAccept(&described.get()) != S_OK) {
+        return VFW_E_INVALIDMEDIATYPE;
+      }
+      FILTER_INFO info;
+      if (SUCCEEDED(filter()->QueryFilterInfo(&info))) {
+        graph.attach(info.pGraph);
+      }
+    }
+    format_ = layout;
+    formatSet_ = true;
+    BumpMediaTypeVersion();
+  }
+  // Outside the filter lock: the graph takes its own lock and then ours.
+  return graph ? graph->Reconnect(this) : S_OK;
+}
+
+HRESULT CapturePin::GetFormat(AM_MEDIA_TYPE** type) {
+  if (type == nullptr) {
+    return E_POINTER;
+  }
+  kvx::ScopedLock lock(pinLock());
+  *type =
+      IsConnected() ? connectionType().NewTaskCopy() : Describe(format_, Interval()).NewTaskCopy();
+  return *type != nullptr && (*type)->pbFormat != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CapturePin::GetNumberOfCapabilities(int* count, int* size) {
+  if (count == nullptr || size == nullptr) {
+    return E_POINTER;
+  }
+  *count = kCapabilityCount;
+  *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+  return S_OK;
+}
+
+HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
+  if (type == nullptr || caps == nullptr) {
+    return E_POINTER;
+  }
+  *type = nullptr;
+  if (index < 0) {
+    return E_INVALIDARG;
+  }
+  if (index >= kCapabilityCount) {
+    return S_FALSE;
+  }
+  const SIZE size = kSizes[index % kSizeCount];
+  const FrameLayout layout = {kPixels[index / kSizeCount].format, static_cast<int>(size.cx),
+                              static_cast<int>(size.cy)};
+  const kvx::MediaTypeValue described = Describe(layout, Interval());
+  *type = described.NewTaskCopy();
+  if (*type == nullptr || (*type)->pbFormat == nullptr) {
+    kvx::DeleteTaskMediaType(*type);
+    *type = nullptr;
+    return E_OUTOFMEMORY;
+  }
+  const LONGLONG bitsPerFrame = static_cast<LONGLONG>(FrameBytes(layout)) * 8;
+  VIDEO_STREAM_CONFIG_CAPS c = {};
+  c.guid = FORMAT_VideoInfo;
+  c.VideoStandard = kAvailableStandards;
+  c.InputSize = {720, 576};
+  c.MinCroppingSize = {720, 480};
+  c.MaxCroppingSize = {720, 576};
+  c.CropGranularityX = c.CropGranularityY = 1;
+  c.CropAlignX = c.CropAlignY = 1;
+  c.MinOutputSize = c.MaxOutputSize = size;
+  c.StretchTapsX = c.StretchTapsY = 2;
+  c.ShrinkTapsX = c.ShrinkTapsY = 2;
+  c.MinFrameInterval = FrameInterval(AnalogVideo_NTSC_M);
+  c.MaxFrameInterval = FrameInterval(AnalogVideo_PAL_B);
+  c.MinBitsPerSecond = static_cast<LONG>(bitsPerFrame * 25);
+  c.MaxBitsPerSecond = static_cast<LONG>(bitsPerFrame * 30);
+  std::memcpy(caps, &c, sizeof c);
+  return S_OK;
+}
+
+HRESULT CapturePin::GetMediaType(int position, kvx::MediaTypeValue* type) {
+  if (position < 0) {
+    return E_INVALIDARG;
+  }
+  kvx::ScopedLock lock(pinLock());
+  const int count = formatSet_ ? 1 : 1 + kCapabilityCount;
+  if (position >= count) {
+    return VFW_S_NO_MORE_ITEMS;
+  }
+  FrameLayout layout = format_;
+  if (position > 0) {
+    const SIZE size = kSizes[(position - 1) % kSizeCount];
+    layout = {kPixels[(position - 1) / kSizeCount].format, static_cast<int>(size.cx),
+              static_cast<int>(size.cy)};
+  }
+  *type = Describe(layout, Interval());
+  return type->get().pbFormat != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CapturePin::AcceptMediaType(const AM_MEDIA_TYPE& type) {
+  FrameLayout layout;
+  if (!ReadLayout(type, &layout)) {
+    return S_FALSE;
+  }
+  // The sample layout must be the one the subtype says.
+  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+  if (vih->bmiHeader.biBitCount != PixelOf(layout.format).bits) {
+    return S_FALSE;
+  }
+  kvx::ScopedLock lock(pinLock());
+  return !formatSet_ || SameLayout(layout, format_) ? S_OK : S_FALSE;
+}
+
+HRESULT CapturePin::OnConnectionComplete(IPin* peer) {
+  HRESULT hr = peer->QueryInterface(IID_IMemInputPin, receiver_.put_void());
+  if (FAILED(hr)) {
+    return hr;
+  }
+  FrameLayout layout = format_;
+  ReadLayout(connectionType().get(), &layout);
+  if (FAILED(receiver_->GetAllocator(allocator_.put()))) {
+    hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                          allocator_.put_void());
+    if (FAILED(hr)) {
+      return hr;
+    }
+  }
+  ALLOCATOR_PROPERTIES wanted = {3, static_cast<long>(FrameBytes(layout)), 1, 0};
+  ALLOCATOR_PROPERTIES actual;
+  hr = allocator_->SetProperties(&wanted, &actual);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  if (actual.cbBuffer < wanted.cbBuffer) {
+    return VFW_E_SIZENOTSET;
+  }
+  return receiver_->NotifyAllocator(allocator_.get(), FALSE);
+}
+
+HRESULT CapturePin::OnConnectionBroken() {
+  if (allocator_) {
+    allocator_->Decommit();
+  }
+  allocator_.reset();
+  receiver_.reset();
+  return S_OK;
+}
+
+HRESULT CapturePin::OnActivate() {
+  return allocator_->Commit();
+}
+
+HRESULT CapturePin::OnDeactivate() {
+  return allocator_->Decommit();
+}
+
+Outlet CapturePin::MakeOutlet() {
+  Outlet outlet{allocator_, receiver_, format_};
+  ReadLayout(connectionType().get(), &outlet.layout);
+  return outlet;
+}
+
+CaptureFilter::CaptureFilter()
+    : CardFilter(Role::kCapture),
+      hasPreview_(!FaultOn(fault::kNoPreview)),
+      videoIn_(this, &filterLock_, L"Analog Video In", PINDIR_INPUT, MEDIATYPE_AnalogVideo),
+      capture_(this, &filterLock_, L"Capture", PIN_CATEGORY_CAPTURE),
+      preview_(this, &filterLock_, L"Preview", PIN_CATEGORY_PREVIEW),
+      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+CaptureFilter::~CaptureFilter() {
+  EndStreaming();
+  LetGoOfCard();
+  CloseHandle(stop_);
+}
+
+HRESULT CaptureFilter::QueryInterface(REFIID iid, void** out) {
+  return CardFilter::QueryInterface(iid, out);
+}
+
+ULONG CaptureFilter::AddRef() {
+  return CardFilter::AddRef();
+}
+
+ULONG CaptureFilter::Release() {
+  return CardFilter::Release();
+}
+
+HRESULT CaptureFilter::LookupInterface(REFIID iid, void** out) {
+  if (iid == IID_IAMAnalogVideoDecoder) {
+    return HandOut(static_cast<IAMAnalogVideoDecoder*>(this), out);
+  }
+  if (iid == IID_ISpecifyPropertyPages) {
+    return HandOut(static_cast<ISpecifyPropertyPages*>(this), out);
+  }
+  return CardFilter::LookupInterface(iid, out);
+}
+
+kvx::PinBase* CaptureFilter::PinAt(int index) {
+  switch (index) {
+    case 0:
+      return &videoIn_;
+    case 1:
+      return &capture_;
+    case 2:
+      return hasPreview_ ? &preview_ : nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+HRESULT CaptureFilter::Pause() {
+  kvx::ScopedLock lock(filterLock_);
+  if (State() == State_Stopped) {
+    if (lost_) {
+      return kDeviceGone;
+    }
+    const std::shared_ptr<CardState> card = Card();
+    {
+      std::lock_guard<std::mutex> hold(card->lock);
+      if (card->streamOwner != nullptr && card->streamOwner != this && FaultOn(fault::kBusy)) {
+        return kDeviceBusy;
+      }
+      if (card->streamOwner == nullptr) {
+        card->streamOwner = this;
+      }
+    }
+    const HRESULT hr = FilterBase::Pause();
+    if (FAILED(hr)) {
+      LetGoOfCard();
+    }
+    return hr;
+  }
+  delivering_ = false;
+  return FilterBase::Pause();
+}
+
+HRESULT CaptureFilter::Run(REFERENCE_TIME start) {
+  kvx::ScopedLock lock(filterLock_);
+  const HRESULT hr = FilterBase::Run(start);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  delivering_ = true;
+  if (!thread_.joinable()) {
+    StartStreaming();
+  }
+  return S_OK;
+}
+
+HRESULT CaptureFilter::Stop() {
+  kvx::ScopedLock lock(filterLock_);
+  delivering_ = false;
+  SetEvent(stop_);
+  // Decommitting the allocators first makes a frame in progress find no buffer.
+  const HRESULT hr = FilterBase::Stop();
+  EndStreaming();
+  LetGoOfCard();
+  return hr;
+}
+
+HRESULT CaptureFilter::GetState(DWORD timeoutMs, FILTER_STATE* state) {
+  const HRESULT hr = FilterBase::GetState(timeoutMs, state);
+  return hr == S_OK && *state == State_Paused ? VFW_S_CANT_CUE : hr;
+}
+
+void CaptureFilter::StartStreaming() {
+  std::vector<Outlet> outlets;
+  for (int i = 1; i < PinCount(); ++i) {
+    auto* pin = static_cast<CapturePin*>(PinAt(i));
+    if (pin->IsConnected()) {
+      outlets.push_back(pin->MakeOutlet());
+    }
+  }
+  ResetEvent(stop_);
+  thread_ =
+      std::thread(&CaptureFilter::Stream, this, std::move(outlets), Card(), FaultOn(fault::kLost));
+}
+
+void CaptureFilter::EndStreaming() {
+  if (thread_.joinable()) {
+    SetEvent(stop_);
+    thread_.join();
+  }
+}
+
+void CaptureFilter::LetGoOfCard() {
+  const std::shared_ptr<CardState> card = Card();
+  std::lock_guard<std::mutex> hold(card->lock);
+  if (card->streamOwner == this) {
+    card->streamOwner = nullptr;
+  }
+}
+
+void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card,
+                           bool lose) {
+  using Clock = std::chrono::steady_clock;
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  std::vector<uint32_t> canvas;
+  uint32_t number = 0;
+  REFERENCE_TIME streamTime = 0;
+  Clock::time_point due = Clock::now();
+  for (;;) {
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+    if (WaitForSingleObject(stop_, wait.count() > 0 ? static_cast<DWORD>(wait.count()) : 0) !=
+        WAIT_TIMEOUT) {
+      break;
+    }
+    REFERENCE_TIME interval;
+    {
+      std::lock_guard<std::mutex> hold(card->lock);
+      interval = FrameInterval(card->standard);
+    }
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<REFERENCE_TIME, std::ratio<1, 10000000>>(interval));
+    due += period;
+    if (due < Clock::now()) {
+      due = Clock::now() + period;  // fell behind (or was paused): start the beat again
+    }
+    if (!delivering_ || lost_) {
+      continue;
+    }
+    if (lose && number == kLostAfterFrames) {
+      lost_ = true;
+      NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(Outer()), 0);
+      continue;
+    }
+    const Scene scene = card->CurrentScene();
+    for (Outlet& outlet : outlets) {
+      Deliver(outlet, scene, number, streamTime, interval, canvas);
+    }
+    ++number;
+    streamTime += interval;
+  }
+  outlets.clear();
+  if (SUCCEEDED(com)) {
+    CoUninitialize();
+  }
+}
+
+void CaptureFilter::Deliver(Outlet& outlet, const Scene& scene, uint32_t number,
+                            REFERENCE_TIME start, REFERENCE_TIME interval,
+                            std::vector<uint32_t>& canvas) {
+  kvx::ComPtr<IMediaSample> sample;
+  if (outlet.allocator->GetBuffer(sample.put(), nullptr, nullptr, AM_GBF_NOWAIT) != S_OK) {
+    return;  // none free, or stopping
+  }
+  BYTE* data = nullptr;
+  const long bytes = static_cast<long>(FrameBytes(outlet.layout));
+  if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < bytes) {
+    return;
+  }
+  DrawFrame(scene, number, outlet.layout, data, canvas);
+  REFERENCE_TIME end = start + interval;
+  sample->SetActualDataLength(bytes);
+  sample->SetTime(&start, &end);
+  sample->SetSyncPoint(TRUE);
+  sample->SetDiscontinuity(number == 0);
+  outlet.receiver->Receive(sample.get());
+}
+
+HRESULT CaptureFilter::get_AvailableTVFormats(LONG* standards) {
+  if (standards == nullptr) {
+    return E_POINTER;
+  }
+  *standards = kAvailableStandards;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::put_TVFormat(LONG standard) {
+  // Exactly one standard, and one the decoder knows.
+  if (standard == 0 || (standard & (standard - 1)) != 0 || (standard & kAvailableStandards) == 0) {
+    return E_INVALIDARG;
+  }
+  const std::shared_ptr<CardState> card = Card();
+  std::lock_guard<std::mutex> hold(card->lock);
+  card->standard = standard;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::get_TVFormat(LONG* standard) {
+  if (standard == nullptr) {
+    return E_POINTER;
+  }
+  const std::shared_ptr<CardState> card = Card();
+  std::lock_guard<std::mutex> hold(card->lock);
+  *standard = card->standard;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::get_HorizontalLocked(LONG* locked) {
+  if (locked == nullptr) {
+    return E_POINTER;
+  }
+  const SceneKind kind = Card()->CurrentScene().kind;
+  *locked = kind != SceneKind::kSnow && kind != SceneKind::kBlack ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::put_VCRHorizontalLocking(LONG locking) {
+  kvx::ScopedLock lock(filterLock_);
+  vcrLocking_ = locking;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::get_VCRHorizontalLocking(LONG* locking) {
+  if (locking == nullptr) {
+    return E_POINTER;
+  }
+  kvx::ScopedLock lock(filterLock_);
+  *locking = vcrLocking_;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::get_NumberOfLines(LONG* lines) {
+  if (lines == nullptr) {
+    return E_POINTER;
+  }
+  const std::shared_ptr<CardState> card = Card();
+  std::lock_guard<std::mutex> hold(card->lock);
+  *lines = LinesOf(card->standard);
+  return S_OK;
+}
+
+HRESULT CaptureFilter::put_OutputEnable(LONG enable) {
+  kvx::ScopedLock lock(filterLock_);
+  outputEnable_ = enable;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::get_OutputEnable(LONG* enable) {
+  if (enable == nullptr) {
+    return E_POINTER;
+  }
+  kvx::ScopedLock lock(filterLock_);
+  *enable = outputEnable_;
+  return S_OK;
+}
+
+HRESULT CaptureFilter::GetPages(CAUUID* pages) {
+  if (pages == nullptr) {
+    return E_POINTER;
+  }
+  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+  if (pages->pElems == nullptr) {
+    pages->cElems = 0;
+    return E_OUTOFMEMORY;
+  }
+  pages->cElems = 1;
+  pages->pElems[0] = kClsidDecoderPage;
+  return S_OK;
+}
+
+}  // namespace tvcard

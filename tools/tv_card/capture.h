@@ -1,0 +1,157 @@
+// The card's video capture device: an "Analog Video In" pin for the crossbar's video decoder
+// output, and two output pins, "Capture" and "Preview", each with its pin category (IKsPropertySet
+// on the pin) and IAMStreamConfig offering YUY2, UYVY and RGB24 at six frame sizes. The filter
+// answers IAMAnalogVideoDecoder (the card's standard) and ISpecifyPropertyPages (one page).
+//
+// Streaming: Run starts one streaming thread, which draws and delivers a frame to every
+// connected output pin at the standard's rate, showing what the card's state says the decoder
+// sees (tools/tv_card/card.h). Pause only stops delivery; Stop signals the thread, decommits the
+// allocators and joins it. The thread never takes the filter lock and never waits on a buffer
+// (a frame without a free one is dropped), so it can be joined as soon as the downstream
+// filter's Receive returns, which a downstream filter's own Stop ensures; the graph stops
+// downstream filters first.
+//
+// Threads: the graph's control threads call everything under the filter lock; the streaming
+// thread touches only what it was handed at Run, the atomics below, the card's state (under its
+// lock) and the graph's event sink.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "tools/tv_card/card_filter.h"
+#include "tools/tv_card/picture.h"
+#include "tools/tv_card/pins.h"
+#include "video/com_ptr.h"
+
+namespace tvcard {
+
+class CaptureFilter;
+
+// Where a connected output pin's frames go and how they look.
+struct Outlet {
+  kvx::ComPtr<IMemAllocator> allocator;
+  kvx::ComPtr<IMemInputPin> receiver;
+  FrameLayout layout;
+};
+
+class CapturePin final : public CardPin, public IKsPropertySet, public IAMStreamConfig {
+ public:
+  CapturePin(CaptureFilter* filter, kvx::CriticalSection* lock, const wchar_t* name,
+             const GUID& category);
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IKsPropertySet: AMPROPSETID_Pin's category, read-only.
+  STDMETHODIMP Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes, LPVOID data,
+                   DWORD dataBytes) override;
+  STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes, LPVOID data,
+                   DWORD dataBytes, DWORD* returned) override;
+  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+  // IAMStreamConfig. SetFormat reads the subtype and the frame size alone and describes the
+  // rest itself; on a connected pin it reconnects through the graph.
+  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* type) override;
+  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** type) override;
+  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+
+  // The set format alone once SetFormat succeeded; before, the current format and then every
+  // capability.
+  HRESULT GetMediaType(int position, kvx::MediaTypeValue* type) override;
+  // Commit and decommit the allocator.
+  HRESULT OnActivate() override;
+  HRESULT OnDeactivate() override;
+
+  // Under the filter lock, for a connected pin.
+  Outlet MakeOutlet();
+
+ protected:
+  HRESULT AcceptMediaType(const AM_MEDIA_TYPE& type) override;
+  HRESULT OnConnectionComplete(IPin* peer) override;
+  HRESULT OnConnectionBroken() override;
+  HRESULT LookupInterface(REFIID iid, void** out) override;
+
+ private:
+  REFERENCE_TIME Interval();
+
+  // Raw: the filter owns the pin.
+  CaptureFilter* owner_;
+  const GUID category_;
+  // Guarded by the filter lock.
+  FrameLayout format_ = {PixelFormat::kYuy2, 320, 240};
+  bool formatSet_ = false;
+  kvx::ComPtr<IMemInputPin> receiver_;
+  kvx::ComPtr<IMemAllocator> allocator_;
+};
+
+class CaptureFilter final : public CardFilter,
+                            public IAMAnalogVideoDecoder,
+                            public ISpecifyPropertyPages {
+ public:
+  CaptureFilter();
+  ~CaptureFilter() override;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Run(REFERENCE_TIME start) override;
+  // VFW_S_CANT_CUE while paused: a live source delivers nothing then.
+  STDMETHODIMP GetState(DWORD timeoutMs, FILTER_STATE* state) override;
+
+  // IAMAnalogVideoDecoder
+  STDMETHODIMP get_AvailableTVFormats(LONG* standards) override;
+  STDMETHODIMP put_TVFormat(LONG standard) override;
+  STDMETHODIMP get_TVFormat(LONG* standard) override;
+  STDMETHODIMP get_HorizontalLocked(LONG* locked) override;
+  STDMETHODIMP put_VCRHorizontalLocking(LONG locking) override;
+  STDMETHODIMP get_VCRHorizontalLocking(LONG* locking) override;
+  STDMETHODIMP get_NumberOfLines(LONG* lines) override;
+  STDMETHODIMP put_OutputEnable(LONG enable) override;
+  STDMETHODIMP get_OutputEnable(LONG* enable) override;
+
+  // ISpecifyPropertyPages
+  STDMETHODIMP GetPages(CAUUID* pages) override;
+
+  int PinCount() override { return hasPreview_ ? 3 : 2; }
+  kvx::PinBase* PinAt(int index) override;
+
+ protected:
+  HRESULT LookupInterface(REFIID iid, void** out) override;
+
+ private:
+  void StartStreaming();
+  void EndStreaming();
+  void Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, bool lose);
+  void Deliver(Outlet& outlet, const Scene& scene, uint32_t number, REFERENCE_TIME start,
+               REFERENCE_TIME interval, std::vector<uint32_t>& canvas);
+  void LetGoOfCard();
+
+  const bool hasPreview_;
+  AnalogPin videoIn_;
+  CapturePin capture_;
+  CapturePin preview_;
+
+  // Guarded by the filter lock.
+  std::thread thread_;
+  LONG vcrLocking_ = 0;
+  LONG outputEnable_ = OATRUE;
+  // Manual reset; set by Stop to end the streaming thread.
+  HANDLE stop_;
+  // Set by Run, cleared by Pause and Stop; read by the streaming thread.
+  std::atomic<bool> delivering_{false};
+  // Set by the streaming thread when the device goes away; for good.
+  std::atomic<bool> lost_{false};
+};
+
+}  // namespace tvcard

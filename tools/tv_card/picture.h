@@ -1,0 +1,43 @@
+// The pictures the virtual card shows: a station's colour with its frequency in large digits,
+// colour bars on the composite input, a grey ramp on S-Video, snow where nothing is received,
+// black when the decoder has no input. Every picture but snow carries a square that moves with
+// the frame number, so motion is visible.
+//
+// Plain functions on caller-owned memory; any thread.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tvcard {
+
+enum class SceneKind { kStation, kSnow, kColourBars, kGradient, kBlack };
+
+struct Scene {
+  SceneKind kind;
+  uint32_t frequency;  // Hz; what a station shows
+};
+
+enum class PixelFormat { kYuy2, kUyvy, kRgb24 };
+
+struct FrameLayout {
+  PixelFormat format;
+  int width;  // even
+  int height;
+};
+
+// Whether a station transmits on this vision carrier: every channel of the OIRT, CCIR and US
+// analog plans does.
+bool IsStation(uint32_t hz);
+// The station's background, 0x00RRGGBB; a different colour for every carrier.
+uint32_t StationColour(uint32_t hz);
+
+// Bytes of one frame: YUY2 and UYVY top row first, RGB24 bottom row first, rows unpadded.
+size_t FrameBytes(const FrameLayout& layout);
+
+// Draws frame `number` of the scene into out (FrameBytes bytes). canvas is scratch memory the
+// caller keeps between frames.
+void DrawFrame(const Scene& scene, uint32_t number, const FrameLayout& layout, uint8_t* out,
+               std::vector<uint32_t>& canvas);
+
+}  // namespace tvcard

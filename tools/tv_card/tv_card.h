@@ -1,0 +1,150 @@
+// The virtual TV card as its users see it: the DLL's name and exports, the four devices' class
+// identifiers, categories, names and device paths, the fault switches and the error codes the
+// faults produce. Tests and demo programs include this header; the card's own code does too.
+//
+// Everything here is constant and may be used on any thread.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <cstdio>
+#include <string>
+
+namespace tvcard {
+
+inline constexpr wchar_t kDllName[] = L"KvxTvCard.dll";
+// LONG STDAPICALLTYPE KvxTvCardLiveObjects(): the card's COM objects, pins and card states alive.
+inline constexpr char kLiveObjectsExport[] = "KvxTvCardLiveObjects";
+using LiveObjectsFunction = LONG(STDAPICALLTYPE*)();
+
+// DllRegisterServer registers this many cards; they differ only in their device paths.
+inline constexpr int kCardCount = 2;
+
+enum class Role { kTuner, kTvAudio, kCrossbar, kCapture };
+inline constexpr Role kRoles[] = {Role::kTuner, Role::kTvAudio, Role::kCrossbar, Role::kCapture};
+
+inline constexpr CLSID kClsidTuner = {
+    0xE3C6B848, 0x1585, 0x4C11, {0x96, 0x57, 0x2C, 0xAA, 0xAF, 0xA5, 0x2B, 0x72}};
+inline constexpr CLSID kClsidTvAudio = {
+    0x6167CCBD, 0xEA4A, 0x45CB, {0x98, 0xDD, 0x61, 0x40, 0xC7, 0x6A, 0x68, 0x3B}};
+inline constexpr CLSID kClsidCrossbar = {
+    0x6C39A6E8, 0x1971, 0x4472, {0x95, 0x2C, 0x99, 0x81, 0x97, 0xF8, 0xE8, 0x9E}};
+inline constexpr CLSID kClsidCapture = {
+    0x50BA8DB5, 0xE0B8, 0x4165, {0xB0, 0x31, 0x90, 0xF7, 0xFC, 0x7A, 0xA6, 0x0A}};
+// The capture device's one property page.
+inline constexpr CLSID kClsidDecoderPage = {
+    0x815557C8, 0x0F1B, 0x47CB, {0x92, 0xC2, 0x2B, 0x7E, 0x92, 0x42, 0xE0, 0x2E}};
+
+inline const CLSID& ClassOf(Role role) {
+  switch (role) {
+    case Role::kTuner:
+      return kClsidTuner;
+    case Role::kTvAudio:
+      return kClsidTvAudio;
+    case Role::kCrossbar:
+      return kClsidCrossbar;
+    case Role::kCapture:
+      break;
+  }
+  return kClsidCapture;
+}
+
+inline const GUID& CategoryOf(Role role) {
+  switch (role) {
+    case Role::kTuner:
+      return AM_KSCATEGORY_TVTUNER;
+    case Role::kTvAudio:
+      return AM_KSCATEGORY_TVAUDIO;
+    case Role::kCrossbar:
+      return AM_KSCATEGORY_CROSSBAR;
+    case Role::kCapture:
+      break;
+  }
+  return CLSID_VideoInputDeviceCategory;
+}
+
+// The same for every card, as with two boards of one make.
+inline const wchar_t* FriendlyNameOf(Role role) {
+  switch (role) {
+    case Role::kTuner:
+      return L"KVX Virtual TV Tuner";
+    case Role::kTvAudio:
+      return L"KVX Virtual TV Audio";
+    case Role::kCrossbar:
+      return L"KVX Virtual Crossbar";
+    case Role::kCapture:
+      break;
+  }
+  return L"KVX Virtual Video Capture";
+}
+
+inline const wchar_t* KeyOf(Role role) {
+  switch (role) {
+    case Role::kTuner:
+      return L"tuner";
+    case Role::kTvAudio:
+      return L"tvaudio";
+    case Role::kCrossbar:
+      return L"crossbar";
+    case Role::kCapture:
+      break;
+  }
+  return L"capture";
+}
+
+// Shaped like a kernel-streaming device path; card is 1 to kCardCount.
+inline std::wstring DevicePath(int card, Role role) {
+  wchar_t category[40];
+  StringFromGUID2(CategoryOf(role), category, 40);
+  for (wchar_t& c : category) {
+    c = static_cast<wchar_t>(towlower(c));
+  }
+  wchar_t path[160];
+  std::swprintf(path, 160, L"\\\\?\\root#kvx_tvcard#%04d#%ls\\%ls", card, category, KeyOf(role));
+  return path;
+}
+
+// The name of the card's key under each category's Instance key.
+inline std::wstring InstanceName(int card) {
+  return L"KvxTvCard" + std::to_wstring(card);
+}
+
+// Fault switches: the environment variable holds a comma-separated list of these names. Each
+// switch is read when the behaviour it changes happens (noted per switch), so a test sets the
+// variable before that moment.
+inline constexpr wchar_t kFaultVariable[] = L"KVX_TVCARD_FAULTS";
+namespace fault {
+// Creating any filter of the card fails (class factory), or only the named device's.
+inline constexpr wchar_t kCreate[] = L"fail-create";
+inline constexpr wchar_t kCreateTuner[] = L"fail-create-tuner";
+inline constexpr wchar_t kCreateTvAudio[] = L"fail-create-tvaudio";
+inline constexpr wchar_t kCreateCrossbar[] = L"fail-create-crossbar";
+inline constexpr wchar_t kCreateCapture[] = L"fail-create-capture";
+// The capture filter is created without its "Preview" pin.
+inline constexpr wchar_t kNoPreview[] = L"no-preview";
+// IAMStreamConfig::SetFormat refuses every format (read at each call).
+inline constexpr wchar_t kRefuseSetFormat[] = L"refuse-setformat";
+// DllRegisterServer writes the device entries without "DevicePath".
+inline constexpr wchar_t kNoDevicePath[] = L"no-devicepath";
+// The tuner knows only FM radio (read when the card's first filter is created).
+inline constexpr wchar_t kNoTvMode[] = L"no-tv-mode";
+// Every tuner property call fails (read at each call).
+inline constexpr wchar_t kTunerFails[] = L"fail-tuner";
+// IAMCrossbar::Route fails (read at each call).
+inline constexpr wchar_t kRouteFails[] = L"fail-route";
+// While one capture filter of a card runs, another cannot pause or run (read at Pause).
+inline constexpr wchar_t kBusy[] = L"busy";
+// The capture device goes away after kLostAfterFrames frames (read at Run).
+inline constexpr wchar_t kLost[] = L"lost";
+}  // namespace fault
+
+inline constexpr int kLostAfterFrames = 5;
+
+// Results of the faults.
+inline constexpr HRESULT kDeviceFailure = static_cast<HRESULT>(0x8007001F);  // ERROR_GEN_FAILURE
+inline constexpr HRESULT kDeviceBusy = static_cast<HRESULT>(0x800700AA);     // ERROR_BUSY
+// ERROR_DEVICE_NOT_CONNECTED: a lost capture filter cannot be paused or run again.
+inline constexpr HRESULT kDeviceGone = static_cast<HRESULT>(0x8007048F);
+
+}  // namespace tvcard
