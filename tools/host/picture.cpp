@@ -67,7 +67,7 @@ uint32_t rgbFromYuv(int y, int u, int v) {
 
 }  // namespace
 
-Picture::Picture(int width, int height) : width_(width), height_(height) {
+HBITMAP createTopDownDib(HDC dc, int width, int height, void** bits) {
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
@@ -75,9 +75,13 @@ Picture::Picture(int width, int height) : width_(width), height_(height) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
+  return CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
+Picture::Picture(int width, int height) : width_(width), height_(height) {
   void* bits = nullptr;
   dc_ = CreateCompatibleDC(nullptr);
-  bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bitmap_ = createTopDownDib(dc_, width, height, &bits);
   bits_ = static_cast<uint32_t*>(bits);
   oldBitmap_ = SelectObject(dc_, bitmap_);
   bigFont_ =

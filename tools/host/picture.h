@@ -34,6 +34,9 @@ class Picture {
   HFONT smallFont_ = nullptr;
 };
 
+// A 32-bit top-down DIB section of the given size, compatible with dc; bits receives its pixels.
+HBITMAP createTopDownDib(HDC dc, int width, int height, void** bits);
+
 // Bytes of one frame in the host's format: YUY2 (2 per pixel) or RGB24 (3 per pixel), unpadded.
 size_t hostFrameBytes(int32_t format, int width, int height);
 // 32-bit top-down picture to YUY2 top-down (BT.601, studio range) or RGB24 bottom-up.

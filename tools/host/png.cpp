@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "tools/host/picture.h"
 #include "video/com_ptr.h"
 
 namespace zhost {
@@ -66,17 +67,10 @@ HRESULT saveScreenPng(const std::wstring& path) {
   if (width <= 0 || height <= 0)
     return E_FAIL;
 
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bitmap = createTopDownDib(screen, width, height, &bits);
   HRESULT hr = E_FAIL;
   if (bitmap != nullptr) {
     HGDIOBJ old = SelectObject(memory, bitmap);
