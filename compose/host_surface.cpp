@@ -29,7 +29,6 @@ void HostSurface::Configure(int32_t format, int32_t width, int32_t height) {
   height_ = height;
   const bool known = format == kHostFormatYuy2 || format == kHostFormatRgb24;
   bytesPerPixel_ = known && width > 0 && height > 0 ? (format == kHostFormatYuy2 ? 2 : 3) : 0;
-  pairBytes_ = 2 * bytesPerPixel_;
   stride_ = format == kHostFormatYuy2 ? 2 * int64_t{width} : -3 * int64_t{width};
 }
 

@@ -46,7 +46,6 @@ class HostSurface {
   int32_t width_ = 0;
   int32_t height_ = 0;
   int32_t bytesPerPixel_ = 0;
-  int32_t pairBytes_ = 0;
   int64_t stride_ = 0;
 };
 

@@ -127,9 +127,6 @@ int32_t KVX_CDECL Start(HostStream* stream) {
   LifecycleState& life = Lifecycle();
   // A missing stream description leaves nothing to draw into.
   const HostStream copy = stream != nullptr ? *stream : HostStream{0, 0, 0, -1, 0};
-  life.StreamWidth = copy.width;
-  life.StreamHeight = copy.height;
-  life.StreamFormat = copy.format;
   life.StreamMode = copy.mode;
   ConfigureHostFrame(copy.width, copy.height, copy.format);
   life.LastFrameTick = 0;

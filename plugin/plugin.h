@@ -25,10 +25,7 @@ struct LifecycleState {
   SharedValue<int32_t> HostStamp1;
   SharedValue<int32_t> HostStamp2;
   SharedValue<int32_t> HostPosition;
-  // Copied from HostStream at Start.
-  SharedValue<int32_t> StreamWidth;
-  SharedValue<int32_t> StreamHeight;
-  SharedValue<int32_t> StreamFormat;
+  // HostStream's mode, copied at Start; size and format go to the frame step.
   SharedValue<int32_t> StreamMode;
 };
 
