@@ -1,8 +1,11 @@
 #include "tools/tv_card/capture.h"
 
+#include <dvdmedia.h>
+
 #include <chrono>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 
 #include "video/media_guids.h"
 
@@ -92,11 +95,50 @@ kvx::MediaTypeValue Describe(const FrameLayout& layout, REFERENCE_TIME interval)
   return value;
 }
 
+// The same description in a VIDEOINFOHEADER2 block.
+kvx::MediaTypeValue InVideoInfo2(const kvx::MediaTypeValue& from) {
+  kvx::MediaTypeValue value = from;
+  if (from.get().pbFormat == nullptr) {
+    return value;
+  }
+  const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(from.get().pbFormat);
+  auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(value.AllocateFormat(sizeof(VIDEOINFOHEADER2)));
+  if (vih2 != nullptr) {
+    vih2->rcSource = vih.rcSource;
+    vih2->rcTarget = vih.rcTarget;
+    vih2->dwBitRate = vih.dwBitRate;
+    vih2->AvgTimePerFrame = vih.AvgTimePerFrame;
+    vih2->bmiHeader = vih.bmiHeader;
+    value.mutable_type()->formattype = FORMAT_VideoInfo2;
+  }
+  return value;
+}
+
+std::mutex g_setFormatLock;
+kvx::MediaTypeValue g_lastSetFormat;
+bool g_setFormatSeen = false;
+
+void RememberSetFormat(const AM_MEDIA_TYPE& type) {
+  std::lock_guard<std::mutex> hold(g_setFormatLock);
+  g_setFormatSeen = SUCCEEDED(g_lastSetFormat.Assign(type));
+}
+
 bool SameLayout(const FrameLayout& a, const FrameLayout& b) {
   return a.format == b.format && a.width == b.width && a.height == b.height;
 }
 
 }  // namespace
+
+HRESULT LastSetFormat(AM_MEDIA_TYPE* type) {
+  std::lock_guard<std::mutex> hold(g_setFormatLock);
+  if (!g_setFormatSeen) {
+    return S_FALSE;
+  }
+  g_setFormatSeen = false;
+  const HRESULT hr = g_lastSetFormat.CopyTo(type);
+  g_lastSetFormat.Clear();
+  return hr;
+}
 
 CapturePin::CapturePin(CaptureFilter* filter, kvx::CriticalSection* lock, const wchar_t* name,
                        const GUID& category)
@@ -112,6 +154,13 @@ ULONG CapturePin::AddRef() {
 
 ULONG CapturePin::Release() {
   return PinBase::Release();
+}
+
+HRESULT CapturePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
+  if (category_ == PIN_CATEGORY_PREVIEW && FaultOn(fault::kPreviewRefuses)) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  return CardPin::Connect(receivePin, type);
 }
 
 HRESULT CapturePin::LookupInterface(REFIID iid, void** out) {
@@ -174,6 +223,7 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* type) {
   if (type == nullptr) {
     return E_POINTER;
   }
+  RememberSetFormat(*type);
   FrameLayout layout;
   if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, &layout)) {
     return VFW_E_INVALIDMEDIATYPE;
@@ -206,9 +256,17 @@ HRESULT CapturePin::GetFormat(AM_MEDIA_TYPE** type) {
   if (type == nullptr) {
     return E_POINTER;
   }
+  if (category_ == PIN_CATEGORY_PREVIEW && FaultOn(fault::kFailPreviewFormat)) {
+    return kDeviceFailure;
+  }
   kvx::ScopedLock lock(pinLock());
-  *type =
-      IsConnected() ? connectionType().NewTaskCopy() : Describe(format_, Interval()).NewTaskCopy();
+  if (IsConnected()) {
+    *type = connectionType().NewTaskCopy();
+  } else if (FaultOn(fault::kCurrentVideoInfo2)) {
+    *type = InVideoInfo2(Describe(format_, Interval())).NewTaskCopy();
+  } else {
+    *type = Describe(format_, Interval()).NewTaskCopy();
+  }
   return *type != nullptr && (*type)->pbFormat != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -217,7 +275,7 @@ HRESULT CapturePin::GetNumberOfCapabilities(int* count, int* size) {
     return E_POINTER;
   }
   *count = kCapabilityCount;
-  *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+  *size = FaultOn(fault::kShortCaps) ? 64 : sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
 }
 
@@ -235,7 +293,12 @@ HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   const SIZE size = kSizes[index % kSizeCount];
   const FrameLayout layout = {kPixels[index / kSizeCount].format, static_cast<int>(size.cx),
                               static_cast<int>(size.cy)};
-  const kvx::MediaTypeValue described = Describe(layout, Interval());
+  kvx::MediaTypeValue described = Describe(layout, Interval());
+  if (FaultOn(fault::kForeignCaps) && layout.format == PixelFormat::kUyvy) {
+    described = InVideoInfo2(described);
+  } else if (FaultOn(fault::kForeignCaps) && layout.format == PixelFormat::kRgb24) {
+    described.mutable_type()->subtype = MEDIASUBTYPE_RGB32;
+  }
   *type = described.NewTaskCopy();
   if (*type == nullptr || (*type)->pbFormat == nullptr) {
     kvx::DeleteTaskMediaType(*type);
@@ -278,6 +341,9 @@ HRESULT CapturePin::GetMediaType(int position, kvx::MediaTypeValue* type) {
               static_cast<int>(size.cy)};
   }
   *type = Describe(layout, Interval());
+  if (!formatSet_ && FaultOn(fault::kTypesAfterFormat)) {
+    type->mutable_type()->subtype = MEDIASUBTYPE_RGB32;
+  }
   return type->get().pbFormat != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 

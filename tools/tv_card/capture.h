@@ -33,6 +33,10 @@ namespace tvcard {
 
 class CaptureFilter;
 
+// The last media type a pin received in SetFormat, copied into caller-owned fields, and
+// forgotten; S_FALSE when none came since the last call. Any thread.
+HRESULT LastSetFormat(AM_MEDIA_TYPE* type);
+
 // Where a connected output pin's frames go and how they look.
 struct Outlet {
   kvx::ComPtr<IMemAllocator> allocator;
@@ -48,6 +52,8 @@ class CapturePin final : public CardPin, public IKsPropertySet, public IAMStream
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
+  // The "Preview" pin refuses here under the preview-refuses fault.
+  STDMETHODIMP Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
 
   // IKsPropertySet: AMPROPSETID_Pin's category, read-only.
   STDMETHODIMP Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes, LPVOID data,

@@ -162,8 +162,31 @@ const ClassEntry kClasses[] = {
     {&kClsidDecoderPage, L"KVX Virtual Video Decoder Page"},
 };
 
-std::wstring InstanceKey(int card, Role role) {
-  return L"CLSID\\" + GuidText(CategoryOf(role)) + L"\\Instance\\" + InstanceName(card);
+std::wstring InstanceKey(const std::wstring& name, Role role) {
+  return L"CLSID\\" + GuidText(CategoryOf(role)) + L"\\Instance\\" + name;
+}
+
+// Sorts after the cards' entries, so the enumerator lists it last.
+constexpr wchar_t kUnreadableName[] = L"KvxTvCardZ";
+
+// An entry whose texts are binary values.
+HRESULT WriteUnreadable(Role role) {
+  HKEY key = nullptr;
+  HRESULT hr = HRESULT_FROM_WIN32(RegCreateKeyExW(HKEY_CLASSES_ROOT,
+                                                  InstanceKey(kUnreadableName, role).c_str(), 0,
+                                                  nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+  const BYTE bytes[] = {'K', 0, 'V', 0, 'X', 0, 0, 0};
+  for (const wchar_t* name : {L"FriendlyName", L"DevicePath"}) {
+    if (SUCCEEDED(hr)) {
+      hr = HRESULT_FROM_WIN32(RegSetValueExW(key, name, 0, REG_BINARY, bytes, sizeof bytes));
+    }
+  }
+  if (key != nullptr) {
+    RegCloseKey(key);
+  }
+  return SUCCEEDED(hr)
+             ? WriteKey(InstanceKey(kUnreadableName, role), {{L"CLSID", GuidText(ClassOf(role))}})
+             : hr;
 }
 
 }  // namespace
@@ -220,16 +243,24 @@ STDAPI DllRegisterServer() {
     }
   }
   const bool withPath = !FaultOn(fault::kNoDevicePath);
+  const bool withName = !FaultOn(fault::kNoFriendlyName);
   for (int card = 1; card <= kCardCount && SUCCEEDED(hr); ++card) {
     for (Role role : kRoles) {
-      const std::wstring key = InstanceKey(card, role);
+      const std::wstring key = InstanceKey(InstanceName(card), role);
       if (SUCCEEDED(hr)) {
-        hr = WriteKey(
-            key, {{L"FriendlyName", FriendlyNameOf(role)}, {L"CLSID", GuidText(ClassOf(role))}});
+        hr = WriteKey(key, {{L"CLSID", GuidText(ClassOf(role))}});
+      }
+      if (SUCCEEDED(hr) && withName) {
+        hr = WriteKey(key, {{L"FriendlyName", FriendlyNameOf(role)}});
       }
       if (SUCCEEDED(hr) && withPath) {
         hr = WriteKey(key, {{L"DevicePath", DevicePath(card, role)}});
       }
+    }
+  }
+  if (FaultOn(fault::kUnreadableDevice)) {
+    for (Role role : kRoles) {
+      hr = SUCCEEDED(hr) ? WriteUnreadable(role) : hr;
     }
   }
   return hr;
@@ -237,9 +268,10 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
   HRESULT hr = S_OK;
-  for (int card = 1; card <= kCardCount; ++card) {
+  for (int card = 1; card <= kCardCount + 1; ++card) {
+    const std::wstring name = card <= kCardCount ? InstanceName(card) : kUnreadableName;
     for (Role role : kRoles) {
-      const HRESULT deleted = DeleteKey(InstanceKey(card, role));
+      const HRESULT deleted = DeleteKey(InstanceKey(name, role));
       hr = SUCCEEDED(hr) ? deleted : hr;
     }
   }
@@ -252,4 +284,8 @@ STDAPI DllUnregisterServer() {
 
 extern "C" LONG STDAPICALLTYPE KvxTvCardLiveObjects() {
   return kvx::LiveObject::Count();
+}
+
+extern "C" HRESULT STDAPICALLTYPE KvxTvCardLastSetFormat(AM_MEDIA_TYPE* type) {
+  return type != nullptr ? LastSetFormat(type) : E_POINTER;
 }

@@ -17,6 +17,11 @@ inline constexpr wchar_t kDllName[] = L"KvxTvCard.dll";
 // LONG STDAPICALLTYPE KvxTvCardLiveObjects(): the card's COM objects, pins and card states alive.
 inline constexpr char kLiveObjectsExport[] = "KvxTvCardLiveObjects";
 using LiveObjectsFunction = LONG(STDAPICALLTYPE*)();
+// HRESULT STDAPICALLTYPE KvxTvCardLastSetFormat(AM_MEDIA_TYPE* type): a copy, in caller-owned
+// fields, of the last media type any pin received in IAMStreamConfig::SetFormat, format block
+// as received; S_FALSE when none came yet.
+inline constexpr char kLastSetFormatExport[] = "KvxTvCardLastSetFormat";
+using LastSetFormatFunction = HRESULT(STDAPICALLTYPE*)(AM_MEDIA_TYPE* type);
 
 // DllRegisterServer registers this many cards; they differ only in their device paths.
 inline constexpr int kCardCount = 2;
@@ -125,8 +130,24 @@ inline constexpr wchar_t kCreateCapture[] = L"fail-create-capture";
 inline constexpr wchar_t kNoPreview[] = L"no-preview";
 // IAMStreamConfig::SetFormat refuses every format (read at each call).
 inline constexpr wchar_t kRefuseSetFormat[] = L"refuse-setformat";
-// DllRegisterServer writes the device entries without "DevicePath".
+// DllRegisterServer writes the device entries without "DevicePath", or without "FriendlyName".
 inline constexpr wchar_t kNoDevicePath[] = L"no-devicepath";
+inline constexpr wchar_t kNoFriendlyName[] = L"no-friendlyname";
+// DllRegisterServer adds to every category, after the cards, a device whose "FriendlyName" and
+// "DevicePath" are not texts, so a property bag cannot read them.
+inline constexpr wchar_t kUnreadableDevice[] = L"unreadable-device";
+// Until a format is set, the output pins offer only RGB32, which the PiP Renderer refuses.
+inline constexpr wchar_t kTypesAfterFormat[] = L"types-after-format";
+// The "Preview" pin refuses every connection (read at each call).
+inline constexpr wchar_t kPreviewRefuses[] = L"preview-refuses";
+// The "Preview" pin's IAMStreamConfig::GetFormat fails (read at each call).
+inline constexpr wchar_t kFailPreviewFormat[] = L"fail-preview-format";
+// IAMStreamConfig::GetNumberOfCapabilities reports capabilities of 64 bytes.
+inline constexpr wchar_t kShortCaps[] = L"short-caps";
+// The UYVY capabilities come in FORMAT_VideoInfo2 and the RGB24 ones as RGB32.
+inline constexpr wchar_t kForeignCaps[] = L"foreign-caps";
+// An unconnected pin's current format (GetFormat) is a FORMAT_VideoInfo2 block.
+inline constexpr wchar_t kCurrentVideoInfo2[] = L"current-vih2";
 // The tuner knows only FM radio (read when the card's first filter is created).
 inline constexpr wchar_t kNoTvMode[] = L"no-tv-mode";
 // Every tuner property call fails (read at each call).

@@ -53,11 +53,14 @@ void TvCardTest::SetUp() {
   ASSERT_NE(module_, nullptr) << "KvxTvCard.dll beside the test program";
   liveObjects_ = reinterpret_cast<tvcard::LiveObjectsFunction>(
       reinterpret_cast<void*>(GetProcAddress(module_, tvcard::kLiveObjectsExport)));
+  lastSetFormat_ = reinterpret_cast<tvcard::LastSetFormatFunction>(
+      reinterpret_cast<void*>(GetProcAddress(module_, tvcard::kLastSetFormatExport)));
   register_ = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
       reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
   unregister_ = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
       reinterpret_cast<void*>(GetProcAddress(module_, "DllUnregisterServer")));
   ASSERT_NE(liveObjects_, nullptr);
+  ASSERT_NE(lastSetFormat_, nullptr);
   ASSERT_NE(register_, nullptr);
   ASSERT_NE(unregister_, nullptr);
   ASSERT_EQ(CardObjects(), 0) << "an earlier test leaked card objects";
@@ -78,6 +81,16 @@ void TvCardTest::TearDown() {
 
 LONG TvCardTest::CardObjects() const {
   return liveObjects_();
+}
+
+MediaTypeValue TvCardTest::LastSetFormat() const {
+  AM_MEDIA_TYPE type = {};
+  MediaTypeValue value;
+  if (lastSetFormat_(&type) == S_OK) {
+    value.Assign(type);
+    FreeMediaTypeFields(&type);
+  }
+  return value;
 }
 
 HRESULT TvCardTest::Register() const {

@@ -28,10 +28,14 @@ class TvCardTest : public ComTest {
   LONG CardObjects() const;
   HRESULT Register() const;
   HRESULT Unregister() const;
+  // The last media type a card pin received in SetFormat; empty when none came since the last
+  // call.
+  MediaTypeValue LastSetFormat() const;
 
  private:
   HMODULE module_ = nullptr;
   tvcard::LiveObjectsFunction liveObjects_ = nullptr;
+  tvcard::LastSetFormatFunction lastSetFormat_ = nullptr;
   HRESULT(STDAPICALLTYPE* register_)() = nullptr;
   HRESULT(STDAPICALLTYPE* unregister_)() = nullptr;
 };
