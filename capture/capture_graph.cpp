@@ -1,21 +1,260 @@
 #include "capture/capture_graph.h"
 
+#include <new>
+
+#include "capture/device_list.h"
+#include "capture/stream_config.h"
+#include "capture/stream_format.h"
+#include "plugin/plugin.h"
+#include "plugin/status_log.h"
+#include "settings/settings_store.h"
+#include "video/pip_renderer.h"
+
 namespace kvx {
+namespace {
+
+constexpr DWORD kClassContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+
+void Step(const char* text) {
+  StatusLog::LogStep(kLogStepLevel, text);
+}
+
+struct DeviceStep {
+  const char* searchText;
+  const GUID* category;
+  DeviceKind kind;
+  std::string PipSettings::*savedPath;
+  const char* addText;
+  const wchar_t* nameInGraph;
+  ComPtr<IBaseFilter> CaptureGraph::*field;
+};
+
+const DeviceStep kDeviceSteps[] = {
+    {"Search TVTunerDevice ... ", &AM_KSCATEGORY_TVTUNER, DeviceKind::kTuner,
+     &PipSettings::TVTunerDevicePath, "Add TV Tuner Devise to Graph... ", L"TV Tuner",
+     &CaptureGraph::tuner},
+    {"Search TVAudioDevice ... ", &AM_KSCATEGORY_TVAUDIO, DeviceKind::kTvAudio,
+     &PipSettings::TVAudioDevicePath, "Add TV Audio Devise to Graph... ", L"TV Audio",
+     &CaptureGraph::tvAudio},
+    {"Search CrossbarDevice ... ", &AM_KSCATEGORY_CROSSBAR, DeviceKind::kCrossbar,
+     &PipSettings::CrossbarDevicePath, "Add Crossbar Devise to Graph... ", L"Crossbar",
+     &CaptureGraph::crossbar},
+    {"Search CaptureDevice ... ", &CLSID_VideoInputDeviceCategory, DeviceKind::kCapture,
+     &PipSettings::CaptureDevicePath, "Add Video Capture (Devise) to Graph... ", L"Capture Device",
+     &CaptureGraph::capture},
+};
+
+bool AddDevices(CaptureGraph& g) {
+  const PipSettings& settings = Settings().current;
+  for (const DeviceStep& step : kDeviceSteps) {
+    Step(step.searchText);
+    ComPtr<IBaseFilter>& filter = g.*step.field;
+    const HRESULT found =
+        FindDevice(*step.category, &filter, Devices(step.kind), settings.*step.savedPath);
+    if (FAILED(found)) {
+      StatusLog::LogResult(kLogFailureLevel, found);
+      return false;
+    }
+    if (!filter) {
+      continue;
+    }
+    Step(step.addText);
+    const HRESULT added = g.graph->AddFilter(filter.get(), step.nameInGraph);
+    if (FAILED(added)) {
+      StatusLog::LogFailure(kLogFailureLevel, added);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool AddRenderer(CaptureGraph& g) {
+  Step("Get PiP Renderer Interface ... ");
+  HRESULT constructed = E_OUTOFMEMORY;
+  auto* object = new (std::nothrow) PipRenderer(nullptr, &constructed);
+  if (object == nullptr) {
+    StatusLog::LogFailure(kLogFailureLevel, E_OUTOFMEMORY);
+    return false;
+  }
+  // The first reference; a renderer that failed to construct goes with it.
+  ComPtr<IBaseFilter> renderer(static_cast<IBaseFilter*>(object));
+  if (FAILED(constructed)) {
+    StatusLog::LogFailure(kLogFailureLevel, constructed);
+    return false;
+  }
+  g.renderer = std::move(renderer);
+  Step("Add PiP Renderer Filter to Graph... ");
+  const HRESULT added = g.graph->AddFilter(g.renderer.get(), L"PiP Renderer");
+  if (FAILED(added)) {
+    StatusLog::LogFailure(kLogFailureLevel, added);
+    return false;
+  }
+  return true;
+}
+
+void ConnectUpstream(CaptureGraph& g) {
+  // Whatever RenderStream manages is kept; the build goes on regardless.
+  if (g.tuner) {
+    Step("Connect TV Tuner and Cross Bar video pins... ");
+    g.builder->RenderStream(nullptr, nullptr, g.tuner.get(), nullptr, g.crossbar.get());
+  }
+  if (g.tuner && g.tvAudio) {
+    Step("Connect TV Tuner and Cross Bar audio pins ( through TV Audio device )... ");
+    g.builder->RenderStream(nullptr, &MEDIATYPE_AnalogAudio, g.tuner.get(), g.tvAudio.get(),
+                            g.crossbar.get());
+  }
+  Step("Connect Cross Bar and Capture Device video pins... ");
+  g.builder->RenderStream(nullptr, nullptr, g.crossbar.get(), nullptr, g.capture.get());
+  Step("Connect Cross Bar and Capture Device audio pins... ");
+  g.builder->RenderStream(nullptr, &MEDIATYPE_AnalogAudio, g.crossbar.get(), nullptr,
+                          g.capture.get());
+}
+
+// The capture device's unconnected video output pin of this category, set to the saved format,
+// if a trial connection to the renderer shows it can be used.
+ComPtr<IPin> TryOutputPin(CaptureGraph& g, const GUID& category, IPin* in) {
+  ComPtr<IPin> out;
+  if (FAILED(g.builder->FindPin(g.capture.get(), PINDIR_OUTPUT, &category, &MEDIATYPE_Video, TRUE,
+                                0, out.put())) ||
+      !out) {
+    return nullptr;
+  }
+  const HRESULT trial = g.graph->ConnectDirect(out.get(), in, nullptr);
+  if (SUCCEEDED(trial)) {
+    in->Disconnect();
+    out->Disconnect();
+  } else if (trial != VFW_E_NO_ACCEPTABLE_TYPES) {
+    // The format set next may be what makes the types acceptable; any other refusal is final.
+    return nullptr;
+  }
+  if (FAILED(ConfigureStream(category))) {
+    return nullptr;
+  }
+  return out;
+}
+
+bool ConnectRenderer(CaptureGraph& g) {
+  Step("Get PiP Renderer Input Pin Interface... ");
+  ComPtr<IPin> in;
+  HRESULT hr =
+      g.builder->FindPin(g.renderer.get(), PINDIR_INPUT, nullptr, nullptr, TRUE, 0, in.put());
+  if (FAILED(hr) || !in) {
+    StatusLog::LogFailure(kLogFailureLevel, FAILED(hr) ? hr : E_POINTER);
+    return false;
+  }
+  ComPtr<IPin> out = TryOutputPin(g, PIN_CATEGORY_PREVIEW, in.get());
+  if (!out) {
+    out = TryOutputPin(g, PIN_CATEGORY_CAPTURE, in.get());
+  }
+  if (!out) {
+    return false;
+  }
+  Step("Direct Connect Capture Device and PiP Renderer Pins... ");
+  hr = g.graph->ConnectDirect(out.get(), in.get(), nullptr);
+  if (FAILED(hr)) {
+    Step("Connect Capture Device and PiP Renderer Pins... ");
+    hr = g.graph->Connect(out.get(), in.get());
+  }
+  if (FAILED(hr)) {
+    StatusLog::LogFailure(kLogFailureLevel, hr);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 CaptureGraph& Graph() {
   static CaptureGraph graph;
   return graph;
 }
 
-HRESULT BuildGraph() {
-  // No capture graph can be built yet: the build fails and the plug-in runs without PiP.
-  return E_NOTIMPL;
+bool BuildGraph() {
+  CaptureGraph& g = Graph();
+  Formats().assign(1, FormatRow(kFormatDefault));
+
+  Step("Get IGraphBuilder Interface... ");
+  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, kClassContext, IID_IGraphBuilder,
+                                g.graph.put_void());
+  if (FAILED(hr)) {
+    StatusLog::LogResult(kLogFailureLevel, hr);
+    return false;
+  }
+  Step("Get ICaptureGraphBuilder2 Interface ... ");
+  hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kClassContext,
+                        IID_ICaptureGraphBuilder2, g.builder.put_void());
+  if (FAILED(hr)) {
+    StatusLog::LogResult(kLogFailureLevel, hr);
+    return false;
+  }
+  Step("Get IMediaControl Interface... ");
+  hr = g.graph.As(&g.control);
+  if (FAILED(hr)) {
+    StatusLog::LogResult(kLogFailureLevel, hr);
+    return false;
+  }
+  if (!AddDevices(g) || !AddRenderer(g)) {
+    return false;
+  }
+  // The tuner and the TV audio device may be missing; the crossbar and the capture device not.
+  if (!g.crossbar || !g.capture) {
+    return false;
+  }
+  Step("Get pPiPBuffer Interface... ");
+  ComPtr<IPiPBuffer> buffer;
+  hr = g.renderer.As(&buffer);
+  if (FAILED(hr)) {
+    StatusLog::LogResult(kLogFailureLevel, hr);
+    return false;
+  }
+  g.pPiPBuffer.publish(std::move(buffer));
+  Step("Set Filter Graph ... ");
+  hr = g.builder->SetFiltergraph(g.graph.get());
+  if (FAILED(hr)) {
+    StatusLog::LogFailure(kLogFailureLevel, hr);
+    return false;
+  }
+  ConnectUpstream(g);
+  return ConnectRenderer(g);
+}
+
+void StopEveryFilter() {
+  CaptureGraph& g = Graph();
+  ComPtr<IEnumFilters> filters;
+  if (!g.graph || FAILED(g.graph->EnumFilters(filters.put())) || !filters) {
+    return;
+  }
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.put(), nullptr) == S_OK) {
+    if (filter) {
+      filter->Stop();
+    }
+  }
 }
 
 void TearDownGraph() {
   CaptureGraph& g = Graph();
-  g.pipBuffer.reset();
-  g.mediaControl.reset();
+  // First the frame thread lets go: from here on no frame step finds the renderer.
+  Lifecycle().GraphRunning = false;
+  g.pPiPBuffer.reset();
+  // Not through the media control: Done tears a running graph down as it stands. Stopped
+  // filters can always be disconnected and removed, and the graph's release then returns.
+  StopEveryFilter();
+  if (g.graph) {
+    for (IBaseFilter* filter :
+         {g.renderer.get(), g.capture.get(), g.crossbar.get(), g.tvAudio.get(), g.tuner.get()}) {
+      if (filter != nullptr) {
+        g.graph->RemoveFilter(filter);
+      }
+    }
+  }
+  g.tuner.reset();
+  g.tvAudio.reset();
+  g.crossbar.reset();
+  g.capture.reset();
+  g.renderer.reset();
+  g.control.reset();
+  g.builder.reset();
   g.graph.reset();
 }
 

@@ -1,29 +1,55 @@
-// The PiP card's DirectShow graph and its filters.
+// The PiP card's DirectShow graph: tuner -> TV audio -> crossbar -> capture device -> PiP
+// Renderer, built from the saved device paths, and torn down again.
 //
-// Threads: built, run, stopped and torn down on the host's thread that calls Init, Start, Stop
-// and Done, and on the user-interface thread (hotkeys, settings dialog). pipBuffer is read by the
-// frame step on the host's frame thread.
+// Threads: BuildGraph and TearDownGraph run on the host's thread that calls Init and Done, and
+// on the user-interface thread (the device page's apply command); RunGraph and StopGraph
+// (plugin/plugin.h) use control on those threads and for the hotkeys. Nothing else touches the
+// record, except:
+//
+//   The frame step, on the host's frame thread, reads pPiPBuffer: it loads the pointer once,
+//   inside a FrameReadScope, and calls only GetFrame on it. It never adds or releases a
+//   reference to the renderer and never queries it. Tear-down clears GraphRunning and
+//   unpublishes pPiPBuffer before it releases anything, and the renderer's destruction waits for
+//   frame steps that may have found it.
 #pragma once
 
 #include <windows.h>
 #include <dshow.h>
 
+#include <cstdint>
+
 #include "video/com_ptr.h"
 #include "video/pip_buffer.h"
+#include "video/published_com_ptr.h"
 
 namespace kvx {
 
+// Each non-null pointer holds one reference; all are null at load and after TearDownGraph.
 struct CaptureGraph {
   ComPtr<IGraphBuilder> graph;
-  ComPtr<IMediaControl> mediaControl;
-  ComPtr<IPiPBuffer> pipBuffer;
+  ComPtr<ICaptureGraphBuilder2> builder;
+  ComPtr<IMediaControl> control;
+  PublishedComPtr<IPiPBuffer> pPiPBuffer;
+  ComPtr<IBaseFilter> tuner;
+  ComPtr<IBaseFilter> tvAudio;
+  ComPtr<IBaseFilter> crossbar;
+  ComPtr<IBaseFilter> capture;
+  ComPtr<IBaseFilter> renderer;
 };
 
 CaptureGraph& Graph();
 
-HRESULT BuildGraph();
-// Releases whatever the graph holds; safe on a partly built or empty graph.
+// Builds the graph into an empty record and leaves it stopped; true when the whole graph
+// stands. The device lists and the format list are refilled on the way. A failed build keeps
+// what it acquired for TearDownGraph.
+bool BuildGraph();
+// Empties the record, whatever state the graph and its filters are in; never waits on a
+// filter that refused to pause or run.
 void TearDownGraph();
+// Stops every filter in the graph directly, converters included. Wine's graph can report
+// itself stopped while filters it had paused stay paused (a device that refused to run); those
+// would refuse to be removed.
+void StopEveryFilter();
 
 // Tuner and source selection on a built graph.
 HRESULT SetupTuner();

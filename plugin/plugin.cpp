@@ -27,12 +27,6 @@ constexpr PluginDescriptor kDescriptor = {
 constexpr DWORD kGetStateTimeoutMs = 5000;
 
 void DrawPip(IPiPBuffer* buffer) {
-  // Counted before Frame's tests are repeated: a rebuild that stopped the graph after those
-  // tests is either seen here, or waits for this step before it frees the renderer's frame.
-  FrameReadScope reading;
-  if (!Lifecycle().GraphRunning || Graph().pipBuffer.get() != buffer) {
-    return;
-  }
   BYTE* pixels = nullptr;
   int32_t width = 0;
   int32_t height = 0;
@@ -60,7 +54,7 @@ void RebuildGraph() {
     TearDownGraph();
     life.GraphBuilt = false;
   }
-  if (SUCCEEDED(BuildGraph())) {
+  if (BuildGraph()) {
     life.GraphBuilt = true;
     Dialog().StatusTextId = kStatusGood;
     life.TunerUsable = SUCCEEDED(SetupTuner());
@@ -77,7 +71,7 @@ void RebuildGraph() {
 bool RunGraph() {
   LifecycleState& life = Lifecycle();
   life.GraphRunning = false;
-  IMediaControl* control = Graph().mediaControl.get();
+  IMediaControl* control = Graph().control.get();
   if (!life.GraphBuilt || control == nullptr) {
     return true;
   }
@@ -85,6 +79,8 @@ bool RunGraph() {
   const HRESULT hr = control->Run();
   if (FAILED(hr)) {
     StatusLog::LogFailure(kLogFailureLevel, hr);
+    // A filter that refused to run can leave the others paused while the graph says stopped.
+    StopEveryFilter();
     Dialog().StatusTextId = kStatusRunFailed;
     Dialog().PostUpdate(kUpdateStatusLine);
     return false;
@@ -98,7 +94,7 @@ bool RunGraph() {
 
 bool StopGraph() {
   LifecycleState& life = Lifecycle();
-  IMediaControl* control = Graph().mediaControl.get();
+  IMediaControl* control = Graph().control.get();
   if (!life.GraphRunning || control == nullptr) {
     return true;
   }
@@ -165,7 +161,10 @@ int32_t KVX_CDECL Frame(HostFrame* frame) {
       life.HostPosition = state->position;
     }
   }
-  IPiPBuffer* buffer = Graph().pipBuffer.get();
+  // The buffer is loaded once, inside the scope: a tear-down that unpublished it either is seen
+  // here or waits for this frame step before the renderer goes.
+  FrameReadScope reading;
+  IPiPBuffer* buffer = Graph().pPiPBuffer.get();
   if (buffer != nullptr && Settings().current.PiPEnable != 0 && life.GraphRunning) {
     DrawPip(buffer);
   }

@@ -119,6 +119,7 @@ class PluginLifecycle : public ::testing::Test {
     Descriptor()->init(&callbacks_);
     HostStream stream{kWidth, kHeight, 0, kHostFormatYuy2, 0};
     ASSERT_EQ(Descriptor()->start(&stream), 1);
+    g_log.clear();  // the build's own steps are the capture graph tests' business
     pixels_.assign(kWidth * kHeight * 2, 0x5A);
     frame_.pixels = pixels_.data();
     frame_.channelState = &state_;
@@ -126,16 +127,16 @@ class PluginLifecycle : public ::testing::Test {
   void TearDown() override {
     Descriptor()->stop();
     Descriptor()->done();
-    Graph().mediaControl.reset();
-    Graph().pipBuffer.reset();
+    Graph().control.reset();
+    Graph().pPiPBuffer.reset();
     Lifecycle().GraphBuilt = false;
     Lifecycle().GraphRunning = false;
     StatusLog::SetObserverForTesting(nullptr);
   }
   // Pretends a graph was built around the fakes.
   void InstallFakeGraph() {
-    Graph().mediaControl = ComPtr<IMediaControl>(&control_);
-    Graph().pipBuffer = ComPtr<IPiPBuffer>(&buffer_);
+    Graph().control = ComPtr<IMediaControl>(&control_);
+    Graph().pPiPBuffer.publish(ComPtr<IPiPBuffer>(&buffer_));
     Lifecycle().GraphBuilt = true;
   }
 
@@ -229,7 +230,7 @@ TEST_F(PluginLifecycle, FrameStepRunsOnlyWithBufferEnabledAndRunning) {
   EXPECT_EQ(buffer_.calls, 1);
   Settings().current.PiPEnable = 1;
 
-  Graph().pipBuffer.reset();
+  Graph().pPiPBuffer.reset();
   EXPECT_EQ(Descriptor()->frame(&frame_), 1);
   EXPECT_EQ(buffer_.calls, 1);
 }
@@ -347,18 +348,18 @@ TEST_F(PluginLifecycle, RunsAndStopsARealFilterGraph) {
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                graph.put_void()),
               S_OK);
-    ASSERT_EQ(graph.As(&Graph().mediaControl), S_OK);
+    ASSERT_EQ(graph.As(&Graph().control), S_OK);
     Lifecycle().GraphBuilt = true;
     EXPECT_TRUE(RunGraph());
     EXPECT_TRUE(Lifecycle().GraphRunning);
     OAFilterState state = State_Stopped;
-    Graph().mediaControl->GetState(0, &state);
+    Graph().control->GetState(0, &state);
     EXPECT_EQ(state, State_Running);
     EXPECT_TRUE(StopGraph());
     EXPECT_FALSE(Lifecycle().GraphRunning);
-    Graph().mediaControl->GetState(0, &state);
+    Graph().control->GetState(0, &state);
     EXPECT_EQ(state, State_Stopped);
-    Graph().mediaControl.reset();
+    Graph().control.reset();
   }
   CoUninitialize();
 }

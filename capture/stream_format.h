@@ -1,0 +1,68 @@
+// The capture pin's pixel format and frame size: the FormatList the device page shows, the
+// frame sizes StreamSize indexes, and the rules that turn the pin's offer and the settings into
+// the format the pin is asked for. Portable; ConfigureStream (capture/stream_config.h) applies
+// them to the pin.
+//
+// Threads: the FormatList is refilled by the graph build (Init, the device page's apply
+// command) and read by the device page, all on the host's user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "video/media_guids.h"
+
+namespace kvx {
+
+struct FormatEntry {
+  std::string name;
+  int32_t code;  // the value StreamFormat takes when the row is chosen
+
+  bool operator==(const FormatEntry&) const = default;
+};
+using FormatList = std::vector<FormatEntry>;
+
+inline constexpr int32_t kFormatDefault = 0;
+inline constexpr int32_t kFormatYuy2 = 1;
+inline constexpr int32_t kFormatUyvy = 2;
+inline constexpr int32_t kFormatRgb24 = 3;
+
+// The rows the format combo box can show: "Default", "YUY2", "UYVY", "RGB24" by code.
+const FormatEntry& FormatRow(int32_t code);
+
+// The module-wide list: empty at load, reset by every build, kept after a tear-down.
+FormatList& Formats();
+
+struct FrameSize {
+  int32_t width;
+  int32_t height;
+  const char* text;  // the size combo box's entry
+};
+inline constexpr FrameSize kFrameSizes[] = {
+    {160, 120, "160x120"}, {192, 144, "192x144"}, {320, 240, "320x240"},
+    {352, 240, "352x240"}, {352, 288, "352x288"}, {384, 288, "384x288"},
+};
+inline constexpr int32_t kFrameSizeCount = 6;
+
+// The row a capability of this subtype and format type adds (1 to 3), or 0 when it adds none:
+// only VIDEOINFOHEADER types of the three subtypes the renderer draws count.
+int32_t FormatCodeOf(const Guid& subtype, const Guid& formatType);
+// The subtype set on the pin for a row's code; "Default" asks for YUY2.
+const Guid& SubtypeOf(int32_t code);
+// The row whose code equals streamFormat, else row 0, whose code then replaces streamFormat.
+// formats must not be empty.
+const FormatEntry& ChooseFormat(const FormatList& formats, int32_t* streamFormat);
+
+// Writes the frame size that streamSize indexes into the bitmap header of a VIDEOINFOHEADER or
+// VIDEOINFOHEADER2 format block, in place. Any other format type, a block shorter than its
+// header, a null block or a streamSize outside 0 to 5 leaves the block untouched (false).
+bool SetFrameSize(const Guid& formatType, uint8_t* block, uint32_t blockSize, int32_t streamSize);
+
+// Where the bitmap header's biWidth lies in each block, and the headers' sizes.
+inline constexpr uint32_t kVideoInfoSize = 88;
+inline constexpr uint32_t kVideoInfoWidthAt = 52;
+inline constexpr uint32_t kVideoInfo2Size = 112;
+inline constexpr uint32_t kVideoInfo2WidthAt = 76;
+
+}  // namespace kvx

@@ -1,0 +1,399 @@
+// The PiP card's capture graph built from the virtual TV card: the whole build, its branches
+// under the card's faults, the device lists, the stream format, and tear-downs that neither
+// leak, hang nor race the frame thread.
+#include <windows.h>
+#include <dshow.h>
+#include <dvdmedia.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "capture/capture_graph.h"
+#include "capture/device_list.h"
+#include "capture/stream_format.h"
+#include "plugin/plugin.h"
+#include "plugin/status_log.h"
+#include "settings/settings_store.h"
+#include "tests/win/support/frame_sink.h"
+#include "tests/win/support/tv_card.h"
+#include "ui/settings_dialog.h"
+
+namespace kvx::test {
+namespace {
+
+namespace fault = tvcard::fault;
+using tvcard::Role;
+
+std::vector<std::pair<int32_t, std::string>> g_log;
+void Observe(int32_t level, const std::string& text) {
+  g_log.emplace_back(level, text);
+}
+
+bool Logged(const std::string& text) {
+  for (const auto& entry : g_log) {
+    if (entry.second == text) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Path(int card, Role role) {
+  const std::wstring path = tvcard::DevicePath(card, role);
+  return std::string(path.begin(), path.end());  // ASCII
+}
+
+// The name of the capture device's pin that feeds the renderer; "" when none does.
+std::wstring RendererPeer() {
+  ComPtr<IPin> in;
+  ComPtr<IPin> peer;
+  PIN_INFO info;
+  if (!Graph().renderer || FAILED(Graph().renderer->FindPin(L"Video In", in.put())) ||
+      FAILED(in->ConnectedTo(peer.put())) || FAILED(peer->QueryPinInfo(&info))) {
+    return L"";
+  }
+  info.pFilter->Release();
+  return info.achName;
+}
+
+// Whether the renderer's frame changes within timeoutMs: the card is delivering.
+bool FramesFlowing(DWORD timeoutMs) {
+  const auto frame = [] {
+    BYTE* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    IPiPBuffer* buffer = Graph().pPiPBuffer.get();
+    if (buffer == nullptr || FAILED(buffer->GetFrame(&pixels, &width, &height, nullptr))) {
+      return std::vector<uint8_t>();
+    }
+    return std::vector<uint8_t>(pixels, pixels + width * height * 2);  // YUY2
+  };
+  const std::vector<uint8_t> first = frame();
+  for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+    Sleep(20);
+    if (frame() != first) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class CaptureGraphTest : public TvCardTest {
+ protected:
+  void SetUp() override {
+    TvCardTest::SetUp();
+    g_log.clear();
+    StatusLog::SetObserverForTesting(&Observe);
+    Settings().current = PipSettings::Defaults();
+    Select("TACX");
+  }
+  void TearDown() override {
+    StopGraph();
+    TearDownGraph();
+    Lifecycle().GraphBuilt = false;
+    StatusLog::SetObserverForTesting(nullptr);
+    Settings().current = PipSettings::Defaults();
+    TvCardTest::TearDown();
+  }
+  // Saves card 1's devices whose letters are in `which`: Tuner, Audio, Crossbar, X capture.
+  static void Select(const std::string& which) {
+    const auto pick = [&](char letter, Role role) {
+      return which.find(letter) != std::string::npos ? Path(1, role) : "";
+    };
+    PipSettings& s = Settings().current;
+    s.TVTunerDevicePath = pick('T', Role::kTuner);
+    s.TVAudioDevicePath = pick('A', Role::kTvAudio);
+    s.CrossbarDevicePath = pick('C', Role::kCrossbar);
+    s.CaptureDevicePath = pick('X', Role::kCapture);
+  }
+  void Reregister(const wchar_t* faults) {
+    ASSERT_EQ(Unregister(), S_OK);
+    SetFaults(faults);
+    ASSERT_EQ(Register(), S_OK);
+  }
+};
+
+TEST_F(CaptureGraphTest, TheWholeBuildStandsRunsAndDrawsTheCardsPicture) {
+  RebuildGraph();
+  ASSERT_TRUE(Lifecycle().GraphBuilt);
+  EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
+  EXPECT_EQ(RendererPeer(), L"Preview");
+  const std::string find[] = {"Create System Device's Enumerator ... ",
+                              "Create Class Enumerator ... "};
+  const std::vector<std::string> expected = {
+      "Get IGraphBuilder Interface... ",
+      "Get ICaptureGraphBuilder2 Interface ... ",
+      "Get IMediaControl Interface... ",
+      "Search TVTunerDevice ... ",
+      find[0],
+      find[1],
+      "Add TV Tuner Devise to Graph... ",
+      "Search TVAudioDevice ... ",
+      find[0],
+      find[1],
+      "Add TV Audio Devise to Graph... ",
+      "Search CrossbarDevice ... ",
+      find[0],
+      find[1],
+      "Add Crossbar Devise to Graph... ",
+      "Search CaptureDevice ... ",
+      find[0],
+      find[1],
+      "Add Video Capture (Devise) to Graph... ",
+      "Get PiP Renderer Interface ... ",
+      "Add PiP Renderer Filter to Graph... ",
+      "Get pPiPBuffer Interface... ",
+      "Set Filter Graph ... ",
+      "Connect TV Tuner and Cross Bar video pins... ",
+      "Connect TV Tuner and Cross Bar audio pins ( through TV Audio device )... ",
+      "Connect Cross Bar and Capture Device video pins... ",
+      "Connect Cross Bar and Capture Device audio pins... ",
+      "Get PiP Renderer Input Pin Interface... ",
+      "Create VideoStreamConfig Interface ... ",
+      "Get Supported Format Count ... ",
+      "Get current media format ... ",
+      "Direct Connect Capture Device and PiP Renderer Pins... "};
+  std::vector<std::string> logged;
+  for (const auto& [level, text] : g_log) {
+    EXPECT_EQ(level, kLogStepLevel) << text;
+    logged.push_back(text);
+  }
+  EXPECT_EQ(logged, expected);
+
+  // Frames reach the renderer, and Frame draws them into the host's picture.
+  HostStream stream{320, 240, 0, kHostFormatYuy2, 0};
+  ASSERT_EQ(Descriptor()->start(&stream), 1);
+  EXPECT_TRUE(Lifecycle().GraphRunning);
+  EXPECT_TRUE(FramesFlowing(2000));
+  std::vector<uint8_t> pixels(320 * 240 * 2, 0x5A);
+  HostChannelState state{0, 0, 0};
+  HostFrame frame{};
+  frame.pixels = pixels.data();
+  frame.channelState = &state;
+  EXPECT_EQ(Descriptor()->frame(&frame), 1);
+  // The PiP rectangle begins at 65 % of the frame's width and height.
+  const auto row = [&](int x, int y) {
+    const auto at = pixels.begin() + (y * 320 + x) * 2;
+    return std::vector<uint8_t>(at, at + 16);
+  };
+  EXPECT_EQ(row(100, 100), std::vector<uint8_t>(16, 0x5A));
+  EXPECT_NE(row(260, 200), std::vector<uint8_t>(16, 0x5A));
+  Descriptor()->stop();
+  EXPECT_FALSE(Lifecycle().GraphRunning);
+}
+
+TEST_F(CaptureGraphTest, BuildBranchesFollowTheDevicesAndTheCardsFaults) {
+  constexpr char kConnected[] = "Direct Connect Capture Device and PiP Renderer Pins... ";
+  constexpr char kRendererAdded[] = "Add PiP Renderer Filter to Graph... ";
+  constexpr char kFallback[] = "Connect Capture Device and PiP Renderer Pins... ";
+  const struct {
+    const char* devices;
+    const wchar_t* faults;
+    const wchar_t* pin;  // feeding the renderer; none when the build fails
+    const char* last;    // the last log entry's text
+    const char* absent;  // a step that must not be logged
+  } cases[] = {
+      {"ACX", L"", L"Preview", kConnected, "Connect TV Tuner and Cross Bar video pins... "},
+      {"CX", L"", L"Preview", kConnected, "Add TV Audio Devise to Graph... "},
+      // No crossbar or no capture device: the build ends after the renderer joined, silently.
+      {"TAX", L"", L"", kRendererAdded, "Get pPiPBuffer Interface... "},
+      {"TAC", L"", L"", kRendererAdded, "Get pPiPBuffer Interface... "},
+      {"TACX", fault::kNoPreview, L"Capture", kConnected, kFallback},
+      {"TACX", fault::kFailPreviewFormat, L"Capture", kConnected, kFallback},
+      {"TACX", fault::kPreviewRefuses, L"Capture", kConnected, kFallback},
+      // The trial finds no acceptable type; the format set next makes the preview pin usable...
+      {"TACX", fault::kTypesAfterFormat, L"Preview", kConnected, kFallback},
+      // ... unless the pin refuses it: the graph's own connection is tried, and fails.
+      {"TACX", L"types-after-format,refuse-setformat", L"", "0x80040217", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.devices) + " " + std::string(c.faults, c.faults + wcslen(c.faults)));
+    Select(c.devices);
+    SetFaults(c.faults);
+    g_log.clear();
+    RebuildGraph();
+    const bool built = c.pin[0] != 0;
+    EXPECT_EQ(Lifecycle().GraphBuilt, built);
+    EXPECT_EQ(Dialog().StatusTextId, built ? kStatusGood : kStatusBuildFailed);
+    EXPECT_EQ(RendererPeer(), c.pin);
+    ASSERT_FALSE(g_log.empty());
+    EXPECT_EQ(g_log.back().second, c.last);
+    EXPECT_FALSE(Logged(c.absent));
+    if (built) {  // the TV audio device joins without the tuner
+      EXPECT_EQ(Graph().tvAudio.get() != nullptr, c.devices[0] == 'A' || c.devices[1] == 'A');
+    }
+  }
+  EXPECT_TRUE(Logged(kFallback));
+}
+
+TEST_F(CaptureGraphTest, DeviceListsNameEveryReadableDeviceAndBindOnlyTheSavedPath) {
+  Reregister(fault::kUnreadableDevice);  // listed last by the enumerator
+  const std::string name = "KVX Virtual Crossbar";
+  const DeviceList both = {
+      {kNoDeviceName, ""}, {name, Path(1, Role::kCrossbar)}, {name, Path(2, Role::kCrossbar)}};
+  std::string upper = Path(2, Role::kCrossbar);
+  for (char& c : upper) {
+    c = static_cast<char>(toupper(c));
+  }
+  DeviceList list;
+  ComPtr<IBaseFilter> crossbar;
+  for (const std::string& saved : {std::string(), upper, Path(2, Role::kCrossbar)}) {
+    EXPECT_EQ(FindDevice(AM_KSCATEGORY_CROSSBAR, &crossbar, list, saved), S_OK);
+    EXPECT_EQ(list, both);
+    EXPECT_EQ(static_cast<bool>(crossbar), saved == Path(2, Role::kCrossbar));
+  }
+  // The bound crossbar is card 2's: its composite input shows on card 2's capture device alone.
+  ASSERT_EQ(RouteVideo(crossbar.get(), 1), S_OK);
+  for (int card : {1, 2}) {
+    ComPtr<IAMAnalogVideoDecoder> decoder =
+        Query<IAMAnalogVideoDecoder>(BindCard(card).capture, IID_IAMAnalogVideoDecoder);
+    LONG locked = -1;
+    EXPECT_EQ(decoder->get_HorizontalLocked(&locked), S_OK);
+    EXPECT_EQ(locked, card == 2 ? 1 : 0) << "card " << card;
+  }
+  crossbar.reset();
+
+  // A build refills all four lists; devices without a friendly name are not listed.
+  Reregister(fault::kNoFriendlyName);
+  RebuildGraph();
+  EXPECT_FALSE(Lifecycle().GraphBuilt);
+  for (DeviceKind kind :
+       {DeviceKind::kTuner, DeviceKind::kTvAudio, DeviceKind::kCrossbar, DeviceKind::kCapture}) {
+    EXPECT_EQ(Devices(kind), (DeviceList{{kNoDeviceName, ""}}));
+  }
+}
+
+TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
+  const std::string all = "YUY2*6 UYVY*6 RGB24*6";
+  const struct {
+    const wchar_t* faults;
+    int32_t streamFormat;
+    int32_t streamSize;
+    std::string rows;
+    int32_t savedFormat;  // StreamFormat after the build
+    LONG width;           // in the block the pin received
+    LONG height;
+  } cases[] = {
+      {L"", 0, 5, all, 1, 384, 288},
+      {L"", 2, 6, all, 2, 320, 240},  // the pin's own size is kept
+      {L"", 3, -1, all, 3, 320, 240},
+      {fault::kForeignCaps, 2, 4, "YUY2*6", 1, 352, 288},
+      {fault::kShortCaps, 3, 0, "Default*1", 0, 160, 120},
+      // A VIDEOINFOHEADER2 block keeps its type and gets the size in its own header.
+      {fault::kCurrentVideoInfo2, 1, 1, all, 1, 192, 144},
+  };
+  const GUID subtypes[] = {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_YUY2, MEDIASUBTYPE_UYVY,
+                           MEDIASUBTYPE_RGB24};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.faults, c.faults + wcslen(c.faults)) + " " +
+                 std::to_string(c.streamFormat) + " " + std::to_string(c.streamSize));
+    SetFaults(c.faults);
+    Settings().current.StreamFormat = c.streamFormat;
+    Settings().current.StreamSize = c.streamSize;
+    RebuildGraph();
+    EXPECT_TRUE(Lifecycle().GraphBuilt);
+    std::string rows;
+    for (size_t i = 0, n = 1; i < Formats().size(); ++i, ++n) {
+      if (i + 1 == Formats().size() || Formats()[i + 1].name != Formats()[i].name) {
+        rows += (rows.empty() ? "" : " ") + Formats()[i].name + "*" + std::to_string(n);
+        n = 0;
+      }
+    }
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(Settings().current.StreamFormat, c.savedFormat);
+    const MediaTypeValue set = LastSetFormat();
+    const AM_MEDIA_TYPE& type = set.get();
+    const bool v2 = c.faults == fault::kCurrentVideoInfo2;
+    ASSERT_EQ(type.cbFormat, v2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER));
+    EXPECT_EQ(type.formattype, v2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo);
+    EXPECT_EQ(type.subtype, subtypes[c.savedFormat]);
+    const BITMAPINFOHEADER& header =
+        v2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader
+           : reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+    EXPECT_EQ(header.biWidth, c.width);
+    EXPECT_EQ(header.biHeight, c.height);
+    EXPECT_EQ(header.biBitCount, 16);  // the subtype alone changes
+  }
+}
+
+TEST_F(CaptureGraphTest, RebuildingUnderTheFrameThreadNeitherLeaksNorRaces) {
+  HostStream stream{320, 240, 0, kHostFormatYuy2, 0};
+  Descriptor()->start(&stream);
+  std::atomic<bool> done{false};
+  std::atomic<int> frames{0};
+  std::thread host([&] {
+    std::vector<uint8_t> pixels(320 * 240 * 2);
+    HostChannelState state{0, 0, 0};
+    HostFrame frame{};
+    frame.pixels = pixels.data();
+    frame.channelState = &state;
+    for (; !done; ++frames) {
+      Descriptor()->frame(&frame);
+    }
+  });
+  for (int i = 0; i < 200 && !HasFatalFailure(); ++i) {
+    StopGraph();
+    RebuildGraph();
+    EXPECT_TRUE(Lifecycle().GraphBuilt) << "cycle " << i;
+    EXPECT_TRUE(RunGraph()) << "cycle " << i;
+  }
+  done = true;
+  host.join();
+  EXPECT_GT(frames, 200);
+  Descriptor()->stop();
+  Descriptor()->done();
+  EXPECT_FALSE(Graph().graph);
+  // TearDown checks that none of the card's or the plug-in's objects outlived the graph.
+}
+
+// Done on another thread; if it hangs, the test program ends rather than the run's patience.
+void DoneWithinSeconds(DWORD seconds) {
+  const auto done = [](void*) -> DWORD {
+    Descriptor()->done();
+    return 0;
+  };
+  HANDLE thread = CreateThread(nullptr, 0, done, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  if (WaitForSingleObject(thread, seconds * 1000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "Done did not return";
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), 3);
+  }
+  CloseHandle(thread);
+}
+
+TEST_F(CaptureGraphTest, ABusyDeviceFailsTheRunAndALostOneComesBackWithARebuild) {
+  SetFaults(fault::kBusy);
+  CardGraph other(BindCard(1));  // another program streams from card 1
+  ComPtr<FrameSink> sink = FrameSink::Create();
+  ASSERT_EQ(other.ConnectCapture(L"Capture", sink.get(), sink->InputPin()), S_OK);
+  ASSERT_EQ(other.control->Run(), S_OK);
+  RebuildGraph();
+  ASSERT_TRUE(Lifecycle().GraphBuilt);
+  EXPECT_FALSE(RunGraph());
+  EXPECT_FALSE(Lifecycle().GraphRunning);
+  EXPECT_EQ(Dialog().StatusTextId, kStatusRunFailed);
+  DoneWithinSeconds(10);
+  EXPECT_FALSE(Graph().graph);
+  other.Release();
+  sink.reset();
+
+  SetFaults(fault::kLost);
+  RebuildGraph();
+  ASSERT_TRUE(RunGraph());
+  Sleep(600);  // the device goes away after five frames
+  EXPECT_FALSE(FramesFlowing(300));
+  SetFaults(nullptr);
+  StopGraph();
+  RebuildGraph();
+  ASSERT_TRUE(RunGraph());
+  EXPECT_TRUE(FramesFlowing(2000));
+}
+
+}  // namespace
+}  // namespace kvx::test
