@@ -26,6 +26,9 @@ constexpr PluginDescriptor kDescriptor = {
 
 constexpr DWORD kGetStateTimeoutMs = 5000;
 
+// The thread on which Init had to initialise COM itself, or 0: Done uninitialises it there.
+DWORD g_comThread = 0;
+
 void DrawPip(IPiPBuffer* buffer) {
   BYTE* pixels = nullptr;
   int32_t width = 0;
@@ -113,6 +116,15 @@ bool StopGraph() {
 
 void KVX_CDECL Init(HostCallbacks* callbacks) {
   ResourceScope scope;
+  // A host that uses COM on this thread already keeps its own apartment (S_FALSE, or
+  // RPC_E_CHANGED_MODE for a multithreaded one); a host that does not still gets a graph.
+  // Single-threaded, as a user-interface thread's apartment should be.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (com == S_OK) {
+    g_comThread = GetCurrentThreadId();
+  } else if (SUCCEEDED(com)) {
+    CoUninitialize();
+  }
   LoadSettings(callbacks);
   Lifecycle().GraphBuilt = false;
   RebuildGraph();
@@ -197,6 +209,10 @@ void KVX_CDECL Done() {
   }
   Dialog().Destroy();
   SaveSettings();
+  if (g_comThread != 0 && g_comThread == GetCurrentThreadId()) {
+    g_comThread = 0;
+    CoUninitialize();
+  }
 }
 
 }  // namespace kvx

@@ -266,6 +266,18 @@ TEST_F(CaptureGraphTest, DeviceListsNameEveryReadableDeviceAndBindOnlyTheSavedPa
        {DeviceKind::kTuner, DeviceKind::kTvAudio, DeviceKind::kCrossbar, DeviceKind::kCapture}) {
     EXPECT_EQ(Devices(kind), (DeviceList{{kNoDeviceName, ""}}));
   }
+
+  // A host thread without COM: Init gives it an apartment until Done, and finds the devices.
+  Reregister(nullptr);
+  std::thread([] {
+    HostCallbacks none{nullptr, nullptr};
+    Descriptor()->init(&none);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    EXPECT_EQ(Devices(DeviceKind::kCapture).size(), 3u);
+    Descriptor()->done();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    CoUninitialize();
+  }).join();
 }
 
 TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
