@@ -440,9 +440,6 @@ HRESULT CaptureFilter::LookupInterface(REFIID iid, void** out) {
   if (iid == IID_IAMAnalogVideoDecoder) {
     return HandOut(static_cast<IAMAnalogVideoDecoder*>(this), out);
   }
-  if (iid == IID_ISpecifyPropertyPages) {
-    return HandOut(static_cast<ISpecifyPropertyPages*>(this), out);
-  }
   return CardFilter::LookupInterface(iid, out);
 }
 
@@ -684,20 +681,6 @@ HRESULT CaptureFilter::get_OutputEnable(LONG* enable) {
   }
   kvx::ScopedLock lock(filterLock_);
   *enable = outputEnable_;
-  return S_OK;
-}
-
-HRESULT CaptureFilter::GetPages(CAUUID* pages) {
-  if (pages == nullptr) {
-    return E_POINTER;
-  }
-  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-  if (pages->pElems == nullptr) {
-    pages->cElems = 0;
-    return E_OUTOFMEMORY;
-  }
-  pages->cElems = 1;
-  pages->pElems[0] = kClsidDecoderPage;
   return S_OK;
 }
 

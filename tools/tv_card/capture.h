@@ -1,7 +1,7 @@
 // The card's video capture device: an "Analog Video In" pin for the crossbar's video decoder
 // output, and two output pins, "Capture" and "Preview", each with its pin category (IKsPropertySet
 // on the pin) and IAMStreamConfig offering YUY2, UYVY and RGB24 at six frame sizes. The filter
-// answers IAMAnalogVideoDecoder (the card's standard) and ISpecifyPropertyPages (one page).
+// answers IAMAnalogVideoDecoder (the card's standard), which its property page shows.
 //
 // Streaming: Run starts one streaming thread, which draws and delivers a frame to every
 // connected output pin at the standard's rate, showing what the card's state says the decoder
@@ -98,9 +98,7 @@ class CapturePin final : public CardPin, public IKsPropertySet, public IAMStream
   kvx::ComPtr<IMemAllocator> allocator_;
 };
 
-class CaptureFilter final : public CardFilter,
-                            public IAMAnalogVideoDecoder,
-                            public ISpecifyPropertyPages {
+class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
  public:
   CaptureFilter();
   ~CaptureFilter() override;
@@ -125,9 +123,6 @@ class CaptureFilter final : public CardFilter,
   STDMETHODIMP get_NumberOfLines(LONG* lines) override;
   STDMETHODIMP put_OutputEnable(LONG enable) override;
   STDMETHODIMP get_OutputEnable(LONG* enable) override;
-
-  // ISpecifyPropertyPages
-  STDMETHODIMP GetPages(CAUUID* pages) override;
 
   int PinCount() override { return hasPreview_ ? 3 : 2; }
   kvx::PinBase* PinAt(int index) override;

@@ -29,6 +29,9 @@ HRESULT CardFilter::LookupInterface(REFIID iid, void** out) {
   if (iid == IID_IPersistPropertyBag) {
     return HandOut(static_cast<IPersistPropertyBag*>(this), out);
   }
+  if (iid == IID_ISpecifyPropertyPages) {
+    return HandOut(static_cast<ISpecifyPropertyPages*>(this), out);
+  }
   return FilterBase::LookupInterface(iid, out);
 }
 
@@ -65,6 +68,20 @@ HRESULT CardFilter::Load(IPropertyBag* bag, IErrorLog* log) {
 
 HRESULT CardFilter::Save(IPropertyBag*, BOOL, BOOL) {
   return E_NOTIMPL;
+}
+
+HRESULT CardFilter::GetPages(CAUUID* pages) {
+  if (pages == nullptr) {
+    return E_POINTER;
+  }
+  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+  if (pages->pElems == nullptr) {
+    pages->cElems = 0;
+    return E_OUTOFMEMORY;
+  }
+  pages->cElems = 1;
+  pages->pElems[0] = kClsidDecoderPage;
+  return S_OK;
 }
 
 std::shared_ptr<CardState> CardFilter::Card() {

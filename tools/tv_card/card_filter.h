@@ -1,5 +1,6 @@
 // The base of the card's four filters: the framework's FilterBase, plus IPersistPropertyBag,
-// through which a filter learns which card it belongs to. The system device enumerator's
+// through which a filter learns which card it belongs to, and ISpecifyPropertyPages, which names
+// the card's one property page (tools/tv_card/decoder_page.h). The system device enumerator's
 // moniker creates the filter from the entry's "CLSID" and hands it the entry's property bag;
 // Load finds the card whose device path for this role equals the bag's "DevicePath". A filter
 // created without a moniker belongs to card 1.
@@ -22,7 +23,9 @@
 
 namespace tvcard {
 
-class CardFilter : public kvx::FilterBase, public IPersistPropertyBag {
+class CardFilter : public kvx::FilterBase,
+                   public IPersistPropertyBag,
+                   public ISpecifyPropertyPages {
  public:
   explicit CardFilter(Role role);
 
@@ -35,6 +38,9 @@ class CardFilter : public kvx::FilterBase, public IPersistPropertyBag {
   STDMETHODIMP InitNew() override;
   STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
   STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+
+  // ISpecifyPropertyPages
+  STDMETHODIMP GetPages(CAUUID* pages) override;
 
   std::shared_ptr<CardState> Card();
 

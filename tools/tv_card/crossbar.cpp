@@ -99,6 +99,9 @@ HRESULT CrossbarFilter::get_IsRoutedTo(LONG output, LONG* input) {
   if (output < 0 || output >= kOutputCount) {
     return E_INVALIDARG;
   }
+  if (FaultOn(fault::kRouteQueryFails)) {
+    return kDeviceFailure;
+  }
   const std::shared_ptr<CardState> card = Card();
   std::lock_guard<std::mutex> hold(card->lock);
   *input = output == kOutputVideoDecoder ? card->videoRoute : card->audioRoute;
@@ -116,6 +119,11 @@ HRESULT CrossbarFilter::get_CrossbarPinInfo(BOOL isInput, LONG index, LONG* rela
   const Connector& connector = isInput ? kInputs[index] : kOutputs[index];
   *related = connector.related;
   *type = connector.type;
+  if (*type == PhysConn_Video_VideoDecoder && FaultOn(fault::kNoDecoderOutput)) {
+    *type = PhysConn_Video_SerialDigital;
+  } else if (*type == PhysConn_Video_SVideo && FaultOn(fault::kTwinComposite)) {
+    *type = PhysConn_Video_Composite;
+  }
   return S_OK;
 }
 

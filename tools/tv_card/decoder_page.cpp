@@ -116,7 +116,9 @@ HRESULT DecoderPage::SetObjects(ULONG count, IUnknown** objects) {
   if (objects == nullptr || objects[0] == nullptr) {
     return E_POINTER;
   }
-  return objects[0]->QueryInterface(IID_IAMAnalogVideoDecoder, decoder_.put_void());
+  // The card's other devices show the page too, without a decoder to describe.
+  objects[0]->QueryInterface(IID_IAMAnalogVideoDecoder, decoder_.put_void());
+  return S_OK;
 }
 
 HRESULT DecoderPage::Show(UINT command) {

@@ -1,4 +1,4 @@
-// The capture device's property page, "Video Decoder": one read-only text with the decoder's
+// The card's property page, "Video Decoder": one read-only text with the capture device's
 // standard, line count and whether it has a signal, read when the page is activated.
 //
 // Threads: the property frame's user-interface thread, which owns the page's window.

@@ -23,15 +23,18 @@ struct Property {
   DWORD id;
   DWORD recordBytes;
   DWORD support;
+  const wchar_t* fault;
 };
 constexpr DWORD kGet = KSPROPERTY_SUPPORT_GET;
 constexpr DWORD kGetSet = KSPROPERTY_SUPPORT_GET | KSPROPERTY_SUPPORT_SET;
 constexpr Property kProperties[] = {
-    {KSPROPERTY_TUNER_CAPS, sizeof(KSPROPERTY_TUNER_CAPS_S), kGet},
-    {KSPROPERTY_TUNER_MODE_CAPS, sizeof(KSPROPERTY_TUNER_MODE_CAPS_S), kGet},
-    {KSPROPERTY_TUNER_MODE, sizeof(KSPROPERTY_TUNER_MODE_S), kGetSet},
-    {KSPROPERTY_TUNER_FREQUENCY, sizeof(KSPROPERTY_TUNER_FREQUENCY_S), kGetSet},
-    {KSPROPERTY_TUNER_INPUT, sizeof(KSPROPERTY_TUNER_INPUT_S), kGetSet},
+    {KSPROPERTY_TUNER_CAPS, sizeof(KSPROPERTY_TUNER_CAPS_S), kGet, fault::kTunerCapsFails},
+    {KSPROPERTY_TUNER_MODE_CAPS, sizeof(KSPROPERTY_TUNER_MODE_CAPS_S), kGet,
+     fault::kTunerModeCapsFails},
+    {KSPROPERTY_TUNER_MODE, sizeof(KSPROPERTY_TUNER_MODE_S), kGetSet, fault::kTunerModeFails},
+    {KSPROPERTY_TUNER_FREQUENCY, sizeof(KSPROPERTY_TUNER_FREQUENCY_S), kGetSet,
+     fault::kTunerFrequencyFails},
+    {KSPROPERTY_TUNER_INPUT, sizeof(KSPROPERTY_TUNER_INPUT_S), kGetSet, fault::kTunerInputFails},
 };
 
 // FM radio, which every card has; TV is the card's main mode.
@@ -67,7 +70,7 @@ HRESULT CheckCall(REFGUID set, DWORD id, bool writing, const void* instance, DWO
   if (instanceBytes < (*found)->recordBytes - kHeaderBytes || dataBytes < (*found)->recordBytes) {
     return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
   }
-  return FaultOn(fault::kTunerFails) ? kDeviceFailure : S_OK;
+  return FaultOn(fault::kTunerFails) || FaultOn((*found)->fault) ? kDeviceFailure : S_OK;
 }
 
 bool InRange(ULONG mode, ULONG hz) {
@@ -164,7 +167,8 @@ HRESULT TunerFilter::Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceB
         return E_INVALIDARG;
       }
       caps->SettlingTime = 100;
-      caps->Strategy = KS_TUNER_STRATEGY_PLL;
+      caps->Strategy =
+          FaultOn(fault::kDriverTunes) ? KS_TUNER_STRATEGY_DRIVER_TUNES : KS_TUNER_STRATEGY_PLL;
       break;
     }
     case KSPROPERTY_TUNER_MODE:

@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include <cstdio>
 #include <string>
 
 namespace tvcard {
@@ -105,9 +104,9 @@ inline std::wstring DevicePath(int card, Role role) {
   for (wchar_t& c : category) {
     c = static_cast<wchar_t>(towlower(c));
   }
-  wchar_t path[160];
-  std::swprintf(path, 160, L"\\\\?\\root#kvx_tvcard#%04d#%ls\\%ls", card, category, KeyOf(role));
-  return path;
+  std::wstring number = std::to_wstring(card);
+  number.insert(0, number.size() < 4 ? 4 - number.size() : 0, L'0');
+  return L"\\\\?\\root#kvx_tvcard#" + number + L"#" + category + L"\\" + KeyOf(role);
 }
 
 // The name of the card's key under each category's Instance key.
@@ -150,10 +149,22 @@ inline constexpr wchar_t kForeignCaps[] = L"foreign-caps";
 inline constexpr wchar_t kCurrentVideoInfo2[] = L"current-vih2";
 // The tuner knows only FM radio (read when the card's first filter is created).
 inline constexpr wchar_t kNoTvMode[] = L"no-tv-mode";
-// Every tuner property call fails (read at each call).
+// Every tuner property call fails, or only those of one property (read at each call).
 inline constexpr wchar_t kTunerFails[] = L"fail-tuner";
+inline constexpr wchar_t kTunerCapsFails[] = L"fail-tuner-caps";
+inline constexpr wchar_t kTunerModeCapsFails[] = L"fail-tuner-modecaps";
+inline constexpr wchar_t kTunerModeFails[] = L"fail-tuner-mode";
+inline constexpr wchar_t kTunerFrequencyFails[] = L"fail-tuner-frequency";
+inline constexpr wchar_t kTunerInputFails[] = L"fail-tuner-input";
+// The tuner's TV mode reports the driver-tunes strategy: it wants fine tuning requests.
+inline constexpr wchar_t kDriverTunes[] = L"driver-tunes";
 // IAMCrossbar::Route fails (read at each call).
 inline constexpr wchar_t kRouteFails[] = L"fail-route";
+// Crossbar layouts (read at each call): the video output is no video decoder; the S-Video
+// input is a second composite input; get_IsRoutedTo fails.
+inline constexpr wchar_t kNoDecoderOutput[] = L"no-decoder-output";
+inline constexpr wchar_t kTwinComposite[] = L"twin-composite";
+inline constexpr wchar_t kRouteQueryFails[] = L"fail-route-query";
 // While one capture filter of a card runs, another cannot pause or run (read at Pause).
 inline constexpr wchar_t kBusy[] = L"busy";
 // The capture device goes away after kLostAfterFrames frames (read at Run).
