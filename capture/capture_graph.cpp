@@ -169,7 +169,13 @@ CaptureGraph& Graph() {
   return graph;
 }
 
+CriticalSection& GraphLock() {
+  static CriticalSection lock;
+  return lock;
+}
+
 bool BuildGraph() {
+  ScopedLock lock(GraphLock());
   CaptureGraph& g = Graph();
   Formats().assign(1, FormatRow(kFormatDefault));
 
@@ -219,6 +225,7 @@ bool BuildGraph() {
 }
 
 void StopEveryFilter() {
+  ScopedLock lock(GraphLock());
   CaptureGraph& g = Graph();
   ComPtr<IEnumFilters> filters;
   if (!g.graph || FAILED(g.graph->EnumFilters(filters.put())) || !filters) {
@@ -233,6 +240,7 @@ void StopEveryFilter() {
 }
 
 void TearDownGraph() {
+  ScopedLock lock(GraphLock());
   CaptureGraph& g = Graph();
   // First the frame thread lets go: from here on no frame step finds the renderer.
   Lifecycle().GraphRunning = false;
@@ -256,14 +264,6 @@ void TearDownGraph() {
   g.control.reset();
   g.builder.reset();
   g.graph.reset();
-}
-
-HRESULT SetupTuner() {
-  return E_NOTIMPL;
-}
-
-HRESULT SetChannel(int32_t) {
-  return E_NOTIMPL;
 }
 
 }  // namespace kvx

@@ -3,8 +3,9 @@
 //
 // Threads: BuildGraph and TearDownGraph run on the host's thread that calls Init and Done, and
 // on the user-interface thread (the device page's apply command); RunGraph and StopGraph
-// (plugin/plugin.h) use control on those threads and for the hotkeys. Nothing else touches the
-// record, except:
+// (plugin/plugin.h) use control on those threads and for the hotkeys, and the channel commands
+// (capture/channels.h) use the filters. Each of these holds GraphLock while it works on the
+// record. Nothing else touches the record, except:
 //
 //   The frame step, on the host's frame thread, reads pPiPBuffer: it loads the pointer once,
 //   inside a FrameReadScope, and calls only GetFrame on it. It never adds or releases a
@@ -19,6 +20,7 @@
 #include <cstdint>
 
 #include "video/com_ptr.h"
+#include "video/critical_section.h"
 #include "video/pip_buffer.h"
 #include "video/published_com_ptr.h"
 
@@ -39,6 +41,11 @@ struct CaptureGraph {
 
 CaptureGraph& Graph();
 
+// Guards the record and the work done with its filters: builds, tear-downs, running, stopping,
+// tuning and routing. Taken by the host's thread and its user-interface thread, before any
+// DirectShow lock; never by the frame thread or a streaming thread, so it cannot hold them up.
+CriticalSection& GraphLock();
+
 // Builds the graph into an empty record and leaves it stopped; true when the whole graph
 // stands. The device lists and the format list are refilled on the way. A failed build keeps
 // what it acquired for TearDownGraph.
@@ -50,9 +57,5 @@ void TearDownGraph();
 // itself stopped while filters it had paused stay paused (a device that refused to run); those
 // would refuse to be removed.
 void StopEveryFilter();
-
-// Tuner and source selection on a built graph.
-HRESULT SetupTuner();
-HRESULT SetChannel(int32_t position);
 
 }  // namespace kvx

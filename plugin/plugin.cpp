@@ -4,6 +4,8 @@
 #include <dshow.h>
 
 #include "capture/capture_graph.h"
+#include "capture/channels.h"
+#include "capture/tuning.h"
 #include "compose/frame_step.h"
 #include "hooks/hooks.h"
 #include "plugin/module_scope.h"
@@ -52,6 +54,7 @@ const PluginDescriptor* Descriptor() {
 }
 
 void RebuildGraph() {
+  ScopedLock lock(GraphLock());
   LifecycleState& life = Lifecycle();
   if (life.GraphBuilt) {
     TearDownGraph();
@@ -72,6 +75,7 @@ void RebuildGraph() {
 }
 
 bool RunGraph() {
+  ScopedLock lock(GraphLock());
   LifecycleState& life = Lifecycle();
   life.GraphRunning = false;
   IMediaControl* control = Graph().control.get();
@@ -96,6 +100,7 @@ bool RunGraph() {
 }
 
 bool StopGraph() {
+  ScopedLock lock(GraphLock());
   LifecycleState& life = Lifecycle();
   IMediaControl* control = Graph().control.get();
   if (!life.GraphRunning || control == nullptr) {
