@@ -182,10 +182,12 @@ HWND FindCaption(const wchar_t* text) {
 TEST_F(TuningTest, PropertyPagesOpenInAFrameCaptionedWithTheDevicesName) {
   RebuildGraph();
   std::atomic<bool> done{false};
+  std::atomic<int> named{0};
   std::atomic<int> frames{0};
   std::thread closer([&] {
     while (!done) {
-      if (HWND frame = FindCaption(L"Capture Device")) {
+      if (HWND frame = FindCaption(L"Propert")) {
+        named += FindCaption(L"Capture Device") == frame ? 1 : 0;
         ++frames;
         PostMessageW(frame, WM_COMMAND, IDCANCEL, 0);
         Sleep(200);
@@ -193,13 +195,17 @@ TEST_F(TuningTest, PropertyPagesOpenInAFrameCaptionedWithTheDevicesName) {
       Sleep(10);
     }
   });
-  ShowPropertyPages(nullptr, Graph().capture.get());  // returns once the frame is closed
-  EXPECT_EQ(frames, 1);
+  // Each returns once its frame is closed.
+  ShowPropertyPages(nullptr, Graph().capture.get());
+  EXPECT_EQ(named, 1);
   ShowPropertyPages(nullptr, Graph().renderer.get());  // no pages
   ShowPropertyPages(nullptr, nullptr);
+  EXPECT_EQ(frames, 1);
+  // A device in no graph has no name and no graph to release.
+  ShowPropertyPages(nullptr, BindCard(2).tuner.get());
   done = true;
   closer.join();
-  EXPECT_EQ(frames, 1);
+  EXPECT_EQ(frames, 2);
 }
 
 }  // namespace
