@@ -4,11 +4,107 @@
 
 #include <utility>
 
+#include "capture/channels.h"
+#include "hooks/hotkey_dispatch.h"
+#include "hooks/mouse_drag.h"
+#include "plugin/plugin.h"
+#include "settings/settings_store.h"
+#include "ui/settings_dialog.h"
+
 namespace kvx {
 namespace {
 
+// The hook handles and the state the procedures keep; the user-interface thread's alone once
+// the hooks run.
 HHOOK g_mouseHook = nullptr;
 HHOOK g_keyboardHook = nullptr;
+MouseDrag g_drag;
+KeyboardState g_keys;
+
+class HookActions final : public HotkeyActions {
+ public:
+  bool GraphRunning() override { return Lifecycle().GraphRunning; }
+  void RunGraph() override { kvx::RunGraph(); }
+  void StopGraph() override { kvx::StopGraph(); }
+  void NextChannel() override { kvx::NextChannel(); }
+  void PrevChannel() override { kvx::PrevChannel(); }
+  void SetChannel(int32_t position) override { kvx::SetChannel(position); }
+  void SwapChannels() override { kvx::SwapChannels(); }
+};
+
+MouseMessage MessageOf(WPARAM message) {
+  switch (message) {
+    case WM_LBUTTONDOWN:
+      return MouseMessage::kLeftDown;
+    case WM_LBUTTONUP:
+      return MouseMessage::kLeftUp;
+    case WM_MOUSEMOVE:
+      return MouseMessage::kMove;
+    default:
+      return MouseMessage::kOther;
+  }
+}
+
+LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
+  // HC_NOREMOVE: a message only peeked at comes again with HC_ACTION when it is taken.
+  const auto* mouse = reinterpret_cast<const MOUSEHOOKSTRUCT*>(data);
+  if (code != HC_ACTION || mouse == nullptr) {
+    return CallNextHookEx(nullptr, code, message, data);
+  }
+  auto* video = static_cast<HWND>(Settings().VideoWindow);
+  MouseEvent event = {MessageOf(message), false, 0, 0, 0, 0, GetTickCount(), GetDoubleClickTime()};
+  event.gateOpen = FramesArriving(event.tick, Lifecycle().LastFrameTick) &&
+                   Lifecycle().GraphRunning && video != nullptr && mouse->hwnd == video;
+  RECT client = {};
+  POINT point = mouse->pt;
+  if (event.gateOpen && GetClientRect(video, &client) && ScreenToClient(video, &point)) {
+    event.x = point.x;
+    event.y = point.y;
+    event.width = client.right - client.left;
+    event.height = client.bottom - client.top;
+  }
+  const MouseOutcome out = g_drag.Handle(event, Settings().current);
+  if (out.capture) {
+    SetCapture(video);
+  }
+  if (out.releaseCapture) {
+    ReleaseCapture();
+  }
+  if (out.positionChanged) {
+    Dialog().PostUpdate(kUpdatePosX);
+    Dialog().PostUpdate(kUpdatePosY);
+  }
+  if (out.swap) {
+    SwapChannels();
+  }
+  return out.swallow ? 1 : CallNextHookEx(nullptr, code, message, data);
+}
+
+LRESULT CALLBACK KeyboardProc(int code, WPARAM key, LPARAM flags) {
+  // The gate: frames arriving and no settings dialog; while it is closed the modifiers are not
+  // followed either. A hotkey is never swallowed.
+  if (code == HC_ACTION && FramesArriving(GetTickCount(), Lifecycle().LastFrameTick) &&
+      Dialog().Window() == nullptr) {
+    const KeyStroke stroke = {static_cast<uint32_t>(key), (flags & (1 << 24)) != 0,
+                              (flags & (1u << 31)) != 0};
+    if (const HotkeyCode hotkey = g_keys.Track(stroke)) {
+      HookActions actions;
+      RunHotkeys(hotkey, Settings().current, actions);
+    }
+  }
+  return CallNextHookEx(nullptr, code, key, flags);
+}
+
+void Install(HHOOK& hook, int kind, HOOKPROC procedure) {
+  if (HHOOK old = std::exchange(hook, nullptr)) {
+    UnhookWindowsHookEx(old);
+  }
+  auto* main = static_cast<HWND>(Settings().MainWindow);
+  const DWORD thread = main != nullptr ? GetWindowThreadProcessId(main, nullptr) : 0;
+  if (thread != 0) {
+    hook = SetWindowsHookExW(kind, procedure, nullptr, thread);
+  }
+}
 
 void Remove(HHOOK& hook) {
   if (HHOOK h = std::exchange(hook, nullptr)) {
@@ -18,20 +114,23 @@ void Remove(HHOOK& hook) {
 
 }  // namespace
 
-// The hook procedures are not written yet, so nothing is installed.
-void InstallMouseHook() {}
-void InstallKeyboardHook() {}
+void InstallMouseHook() {
+  Install(g_mouseHook, WH_MOUSE, &MouseProc);
+}
+
+void InstallKeyboardHook() {
+  Install(g_keyboardHook, WH_KEYBOARD, &KeyboardProc);
+}
 
 void RemoveMouseHook() {
   Remove(g_mouseHook);
-}
-void RemoveKeyboardHook() {
-  Remove(g_keyboardHook);
+  if (g_drag.Abandon()) {
+    ReleaseCapture();
+  }
 }
 
-void ForgetHookHandles() {
-  g_mouseHook = nullptr;
-  g_keyboardHook = nullptr;
+void RemoveKeyboardHook() {
+  Remove(g_keyboardHook);
 }
 
 }  // namespace kvx

@@ -1,16 +1,20 @@
-// The mouse and keyboard hooks on the host's user-interface thread.
+// The mouse and keyboard hooks on the host's user-interface thread: dragging the PiP rectangle,
+// double-click swap, and the hotkeys. hooks/mouse_drag.h and hooks/hotkey_dispatch.h hold what
+// they decide; this is the Windows side.
 //
-// Threads: installed by Start and removed by Stop, on the host's thread that calls them; the
-// hook procedures run on the thread of the host's main window.
+// Threads: Install and Remove run on the host's thread that calls Start and Stop (and on the
+// user-interface thread for the hotkeys page); the hook procedures run on the thread that owns
+// the host's main window.
 #pragma once
 
 namespace kvx {
 
+// Each installs a thread-specific hook for the thread of the host's main window, replacing a
+// hook of the same kind left from an earlier Start; nothing without a main window.
 void InstallMouseHook();
-void RemoveMouseHook();
 void InstallKeyboardHook();
+// Removing the mouse hook also ends a drag in progress and releases the mouse.
+void RemoveMouseHook();
 void RemoveKeyboardHook();
-// Drops both handles without removing the hooks (every Start installs afresh).
-void ForgetHookHandles();
 
 }  // namespace kvx

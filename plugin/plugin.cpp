@@ -144,10 +144,13 @@ int32_t KVX_CDECL Start(HostStream* stream) {
   ConfigureHostFrame(copy.width, copy.height, copy.format);
   life.LastFrameTick = 0;
   FindHostWindows();
-  ForgetHookHandles();
+  // Every Start installs afresh; a hook left from an earlier Start without Stop is replaced, never
+  // chained behind a second copy.
   const PipSettings& settings = Settings().current;
   if (settings.HotKeysEnable != 0) {
     InstallKeyboardHook();
+  } else {
+    RemoveKeyboardHook();
   }
   InstallMouseHook();
   if (settings.PiPEnable != 0) {
@@ -208,6 +211,9 @@ void KVX_CDECL ShowSettings(void* parentWindow) {
 
 void KVX_CDECL Done() {
   ResourceScope scope;
+  // No hook may outlive the module, even when the host skipped Stop.
+  RemoveKeyboardHook();
+  RemoveMouseHook();
   if (Lifecycle().GraphBuilt) {
     // The host stops before Done, so the graph is not stopped here.
     TearDownGraph();

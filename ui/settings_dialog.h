@@ -16,6 +16,8 @@ namespace kvx {
 
 // wParam codes of WM_PIP_UPDATE.
 inline constexpr WPARAM kUpdateStatusLine = 2;
+inline constexpr WPARAM kUpdatePosX = 5;  // the mouse hook moved the PiP rectangle
+inline constexpr WPARAM kUpdatePosY = 6;
 
 // String-table ids of the status line.
 inline constexpr int32_t kStatusGood = 3;

@@ -20,11 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/win/support/host_process.h"
 #include "video/com_ptr.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kvx::test::Image;
+using kvx::test::readPng;
 using kvx::ComPtr;
 
 constexpr DWORD kRunTimeoutMs = 30000;
@@ -46,14 +49,6 @@ struct Call {
 struct HostLine {
   std::string thread;
   std::string event;
-};
-
-struct Image {
-  int width = 0;
-  int height = 0;
-  std::vector<uint32_t> pixels;  // top row first, 0x00RRGGBB
-
-  uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 
 struct PluginFile {
@@ -141,45 +136,6 @@ std::vector<HostLine> readHostLog(const fs::path& file) {
     log.push_back(entry);
   }
   return log;
-}
-
-// An empty image when WIC cannot read the file.
-Image readPng(const fs::path& file) {
-  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  Image image;
-  {
-    ComPtr<IWICImagingFactory> factory;
-    ComPtr<IWICBitmapDecoder> decoder;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    ComPtr<IWICBitmapSource> converted;
-    UINT width = 0, height = 0;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IWICImagingFactory, factory.put_void());
-    if (SUCCEEDED(hr))
-      hr = factory->CreateDecoderFromFilename(file.wstring().c_str(), nullptr, GENERIC_READ,
-                                              WICDecodeMetadataCacheOnDemand, decoder.put());
-    if (SUCCEEDED(hr))
-      hr = decoder->GetFrame(0, frame.put());
-    if (SUCCEEDED(hr))
-      hr = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.get(), converted.put());
-    if (SUCCEEDED(hr))
-      hr = converted->GetSize(&width, &height);
-    if (SUCCEEDED(hr)) {
-      std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-      hr = converted->CopyPixels(nullptr, width * 4, static_cast<UINT>(pixels.size() * 4),
-                                 reinterpret_cast<BYTE*>(pixels.data()));
-      if (SUCCEEDED(hr)) {
-        image.width = static_cast<int>(width);
-        image.height = static_cast<int>(height);
-        for (uint32_t& pixel : pixels)
-          pixel &= 0xFFFFFF;
-        image.pixels = std::move(pixels);
-      }
-    }
-  }
-  if (SUCCEEDED(com))
-    CoUninitialize();
-  return image;
 }
 
 bool isGreen(uint32_t pixel) {

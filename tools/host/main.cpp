@@ -2,6 +2,7 @@
 // (the thread that owns the main window) except what video_thread.cpp does.
 #include <windows.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "plugin/host_records.h"
 #include "tools/host/channels.h"
 #include "tools/host/host_log.h"
+#include "tools/host/input_script.h"
 #include "tools/host/options.h"
 #include "tools/host/plugins.h"
 #include "tools/host/png.h"
@@ -23,6 +25,7 @@ constexpr UINT kMenuSettings = 100;
 constexpr UINT kMenuChannel = 200;  // + channel position
 constexpr UINT_PTR kExitTimer = 1;
 constexpr UINT_PTR kStatusTimer = 2;
+constexpr UINT_PTR kInputTimer = 3;
 constexpr UINT kWmShowSettings = WM_APP + 1;
 constexpr int kMainWidth = 360;
 constexpr int kMainHeight = 240;
@@ -39,6 +42,9 @@ struct Host {
   int32_t tuneCount = 0;
   Plugins plugins;
   std::unique_ptr<VideoThread> video;
+  std::vector<InputAction> input;
+  std::unique_ptr<InputRunner> inputRunner;
+  DWORD inputStart = 0;
   int pluginCalls = 0;  // UI-thread plug-in calls in progress
   bool closePending = false;
   bool closing = false;
@@ -100,6 +106,21 @@ LRESULT hostCommand(WPARAM command, LPARAM argument) {
   return 0;
 }
 
+std::wstring hex(WPARAM value) {
+  wchar_t text[16];
+  swprintf(text, 16, L"0x%02X", static_cast<unsigned>(value));
+  return text;
+}
+
+// What reaches the video window's procedure, so a run can tell which presses the plug-in took.
+void logButton(UINT message, LPARAM lParam) {
+  if (message == WM_LBUTTONDOWN || message == WM_LBUTTONUP)
+    hostLog().write(std::wstring(L"video window: left button ") +
+                    (message == WM_LBUTTONDOWN ? L"down" : L"up") + L" at " +
+                    std::to_wstring(GET_X_LPARAM(lParam)) + L"," +
+                    std::to_wstring(GET_Y_LPARAM(lParam)));
+}
+
 void showSettings() {
   PluginCall call;
   host->plugins.showSettings(&host->mainWindow);
@@ -131,6 +152,7 @@ void requestClose() {
   hostLog().write(L"closing");
   KillTimer(host->mainWindow, kExitTimer);
   KillTimer(host->mainWindow, kStatusTimer);
+  KillTimer(host->mainWindow, kInputTimer);
   if (host->video)
     host->video->stop();
   host->plugins.stop();
@@ -189,6 +211,9 @@ LRESULT CALLBACK mainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         KillTimer(window, kExitTimer);
         hostLog().write(L"run time is up");
         PostMessageW(window, WM_CLOSE, 0, 0);
+      } else if (wParam == kInputTimer) {
+        if (!host->inputRunner->run(static_cast<int>(GetTickCount() - host->inputStart)))
+          KillTimer(window, kInputTimer);
       } else {
         InvalidateRect(window, nullptr, TRUE);
       }
@@ -196,6 +221,10 @@ LRESULT CALLBACK mainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_PAINT:
       paintStatus(window);
       return 0;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      hostLog().write(L"key down " + hex(wParam) + (lParam & (1 << 24) ? L" extended" : L""));
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_CLOSE:
       requestClose();
       return 0;
@@ -208,6 +237,8 @@ LRESULT CALLBACK mainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (host->videoWindow == window)
+    logButton(message, lParam);
   switch (message) {
     case WM_SIZE:
       if (host->videoWindow != nullptr && host->videoWindow != window)
@@ -231,6 +262,7 @@ LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 LRESULT CALLBACK rendererProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  logButton(message, lParam);
   switch (message) {
     case WM_PAINT:
       paintVideo(window);
@@ -349,6 +381,8 @@ int run() {
   buildChannels();
   if (error.empty() && options.channel >= channelCount())
     error = L"channel " + std::to_wstring(options.channel) + L" is not in the list";
+  if (error.empty())
+    error = parseInputScript(options.input, host->input);
   if (!error.empty()) {
     hostLog().write(L"bad command line: " + error + L"; exit code 2");
     return 2;
@@ -389,6 +423,26 @@ int run() {
     hostLog().write(L"cannot start the video thread");
   if (options.settings)
     PostMessageW(host->mainWindow, kWmShowSettings, 0, 0);
+  if (!host->input.empty()) {
+    host->inputRunner = std::make_unique<InputRunner>(
+        host->input, host->mainWindow, host->videoWindow, options.width, options.height,
+        [](const InputAction& action) {
+          if (action.verb == L"frames") {
+            host->video->setPluginFrames(action.args[0] != 0);
+          } else {
+            PluginCall call;
+            host->plugins.start(&host->stream);
+          }
+        },
+        [](const InputAction& action) {
+          std::wstring values;
+          for (int value : action.args)
+            values += L" " + std::to_wstring(value);
+          hostLog().write(L"input " + action.verb + values + L" (" + action.text + L")");
+        });
+    host->inputStart = GetTickCount();
+    SetTimer(host->mainWindow, kInputTimer, 10, nullptr);
+  }
   if (options.seconds > 0)
     SetTimer(host->mainWindow, kExitTimer, static_cast<UINT>(options.seconds) * 1000, nullptr);
   SetTimer(host->mainWindow, kStatusTimer, 1000, nullptr);

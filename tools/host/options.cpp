@@ -67,6 +67,9 @@ std::wstring parseOptions(const std::vector<std::wstring>& args, Options& option
       options.settings = true;
     } else if (name == L"seconds") {
       ok = parseInt(value, 1, 24 * 3600, options.seconds);
+    } else if (name == L"input") {
+      ok = !value.empty();
+      options.input = value;
     } else if (name == L"log") {
       ok = !value.empty();
       options.logFile = value;

@@ -11,6 +11,7 @@
 //   /settings               call every plug-in's ShowSettings once the video runs
 //   /seconds:N              exit after N seconds, as if the main window were closed
 //   /log:<file>             append UTF-8 event lines
+//   /input:<script>         user input sent once the video runs (tools/host/input_script.h)
 // Options start with '/' or '-'; names are case-insensitive.
 #pragma once
 
@@ -34,6 +35,7 @@ struct Options {
   bool settings = false;
   int seconds = 0;  // 0: run until closed
   std::wstring logFile;
+  std::wstring input;
 };
 
 // args excludes the program name. Returns an error text, empty when every argument was understood.

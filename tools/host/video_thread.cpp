@@ -109,7 +109,8 @@ void VideoThread::run() {
 
     picture.draw(state_.position, number);
     toHostFormat(picture.pixels(), width, height, settings_.format, buffer.data());
-    plugins_.frame(&frame);
+    if (pluginFrames_.load())
+      plugins_.frame(&frame);
     fromHostFormat(buffer.data(), width, height, settings_.format, processed.data());
 
     if (!settings_.saveFolder.empty() &&

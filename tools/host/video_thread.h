@@ -41,6 +41,8 @@ class VideoThread {
   // Draws the latest processed frame scaled into the client rectangle.
   void paint(HDC dc, const RECT& client);
   uint32_t frames() const { return frames_.load(); }
+  // While off, the frames are still drawn and shown but no plug-in sees them.
+  void setPluginFrames(bool on) { pluginFrames_.store(on); }
 
  private:
   static DWORD WINAPI threadMain(void* self);
@@ -51,6 +53,7 @@ class VideoThread {
   HANDLE thread_ = nullptr;
   HANDLE stopEvent_ = nullptr;
   std::atomic<uint32_t> frames_{0};
+  std::atomic<bool> pluginFrames_{true};
 
   SRWLOCK lock_ = SRWLOCK_INIT;  // guards tuned_ and shown_
   kvx::HostChannelState tuned_;

@@ -1,7 +1,11 @@
 #include "tests/win/support/host_process.h"
 
+#include <wincodec.h>
+
 #include <fstream>
 #include <iterator>
+
+#include "video/com_ptr.h"
 
 namespace kvx::test {
 namespace {
@@ -81,6 +85,44 @@ void FinishHost(ProductRun& run) {
 std::string ReadBytes(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Image readPng(const fs::path& file) {
+  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  Image image;
+  {
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICBitmapSource> converted;
+    UINT width = 0, height = 0;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IWICImagingFactory, factory.put_void());
+    if (SUCCEEDED(hr))
+      hr = factory->CreateDecoderFromFilename(file.wstring().c_str(), nullptr, GENERIC_READ,
+                                              WICDecodeMetadataCacheOnDemand, decoder.put());
+    if (SUCCEEDED(hr))
+      hr = decoder->GetFrame(0, frame.put());
+    if (SUCCEEDED(hr))
+      hr = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.get(), converted.put());
+    if (SUCCEEDED(hr))
+      hr = converted->GetSize(&width, &height);
+    if (SUCCEEDED(hr)) {
+      std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+      hr = converted->CopyPixels(nullptr, width * 4, static_cast<UINT>(pixels.size() * 4),
+                                 reinterpret_cast<BYTE*>(pixels.data()));
+      if (SUCCEEDED(hr)) {
+        image.width = static_cast<int>(width);
+        image.height = static_cast<int>(height);
+        for (uint32_t& pixel : pixels)
+          pixel &= 0xFFFFFF;
+        image.pixels = std::move(pixels);
+      }
+    }
+  }
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return image;
 }
 
 }  // namespace kvx::test

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,5 +30,15 @@ void FinishHost(ProductRun& run);
 
 // The file's bytes; empty when it cannot be read.
 std::string ReadBytes(const std::filesystem::path& file);
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;  // top row first, 0x00RRGGBB
+
+  uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+// A PNG file the host saved; an empty image when WIC cannot read the file.
+Image readPng(const std::filesystem::path& file);
 
 }  // namespace kvx::test
