@@ -26,9 +26,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kvx::ComPtr;
 using kvx::test::Image;
 using kvx::test::readPng;
-using kvx::ComPtr;
 
 constexpr DWORD kRunTimeoutMs = 30000;
 
