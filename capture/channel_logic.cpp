@@ -4,17 +4,13 @@
 #include <iterator>
 #include <limits>
 
+#include "plugin/mul_div.h"
+
 namespace kvx {
 namespace {
 
 // A host list longer than this is taken to end here: counting it must not stall the host.
 constexpr int32_t kMostChannels = 1 << 16;
-
-int32_t Saturated(int64_t value) {
-  constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
-  constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  return static_cast<int32_t>(value < kMin ? kMin : value > kMax ? kMax : value);
-}
 
 }  // namespace
 
@@ -88,7 +84,7 @@ void ChannelCommands::PrevChannel() {
     }
     SetChannel(count - 1);
   } else {
-    SetChannel(Saturated(static_cast<int64_t>(s_.PiPTVChannel) - 1));
+    SetChannel(SaturateToInt32(static_cast<int64_t>(s_.PiPTVChannel) - 1));
   }
 }
 

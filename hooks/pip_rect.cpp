@@ -1,7 +1,5 @@
 #include "hooks/pip_rect.h"
 
-#include <limits>
-
 namespace kvx {
 namespace {
 
@@ -15,25 +13,6 @@ int32_t Clamped(int32_t pos, int32_t size) {
 }
 
 }  // namespace
-
-int32_t SaturateToInt32(int64_t value) {
-  constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
-  constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  return static_cast<int32_t>(value < kMin ? kMin : value > kMax ? kMax : value);
-}
-
-int64_t MulDiv64(int64_t a, int64_t b, int64_t c) {
-  if (c == 0) {
-    return 0;
-  }
-  // The operands here are 32-bit values, so the product fits in 64 bits.
-  const int64_t product = a * b;
-  const bool negative = (product < 0) != (c < 0);
-  const uint64_t n = product < 0 ? 0 - static_cast<uint64_t>(product) : product;
-  const uint64_t d = c < 0 ? 0 - static_cast<uint64_t>(c) : c;
-  const uint64_t q = (n + d / 2) / d;
-  return negative ? -static_cast<int64_t>(q) : static_cast<int64_t>(q);
-}
 
 void ClampPipRect(PipSettings& s) {
   s.PiPWndPosX = Clamped(s.PiPWndPosX, s.PiPWndSize);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "plugin/mul_div.h"
 #include "settings/pip_settings.h"
 
 namespace kvx {
@@ -16,11 +17,5 @@ namespace kvx {
 void ClampPipRect(PipSettings& s);
 // Sets PiPWndSize keeping the rectangle's centre, then clamps.
 void ResizePipRect(PipSettings& s, int32_t newSize);
-
-// A value computed in 64 bits, brought back into 32 (hand-edited extremes only reach this).
-int32_t SaturateToInt32(int64_t value);
-// a * b / c rounded to the nearest, halves away from zero, as the system's MulDiv; in 64 bits,
-// so no hand-edited input overflows. 0 for c = 0.
-int64_t MulDiv64(int64_t a, int64_t b, int64_t c);
 
 }  // namespace kvx
