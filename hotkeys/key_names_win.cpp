@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "hotkeys/hotkey_text.h"
 
 namespace kvx {
@@ -9,9 +11,32 @@ std::wstring LayoutKeyName(uint8_t virtualKey, bool extended) {
   // Bit 25 stays clear so left and right keys keep their own names.
   const LONG lParam = static_cast<LONG>(scan << 16 | (extended ? 0x1000000u : 0u));
   wchar_t name[100] = {};
-  GetKeyNameTextW(lParam, name, 100);
+  if (scan != 0) {
+    GetKeyNameTextW(lParam, name, 100);
+  }
   name[99] = L'\0';
-  return name;
+  if (name[0] != L'\0') {
+    return name;
+  }
+  // Some keyboard layouts map no scan code to the numeric pad's keys (Wine's X11 layouts); the
+  // names Windows gives them keep such a hotkey readable.
+  if (virtualKey >= VK_NUMPAD0 && virtualKey <= VK_NUMPAD9) {
+    return L"Num " + std::to_wstring(virtualKey - VK_NUMPAD0);
+  }
+  switch (virtualKey) {
+    case VK_MULTIPLY:
+      return L"Num *";
+    case VK_ADD:
+      return L"Num +";
+    case VK_SUBTRACT:
+      return L"Num -";
+    case VK_DECIMAL:
+      return L"Num Del";
+    case VK_DIVIDE:
+      return L"Num /";
+    default:
+      return name;
+  }
 }
 
 std::wstring HotkeyText(uint32_t code) {

@@ -153,6 +153,7 @@ int32_t KVX_CDECL Start(HostStream* stream) {
     RemoveKeyboardHook();
   }
   InstallMouseHook();
+  life.Started = true;
   if (settings.PiPEnable != 0) {
     RunGraph();
     SetChannel(settings.PiPChannelOrder);
@@ -193,6 +194,7 @@ int32_t KVX_CDECL Frame(HostFrame* frame) {
 
 void KVX_CDECL Stop() {
   ResourceScope scope;
+  Lifecycle().Started = false;
   StopGraph();
   RemoveKeyboardHook();
   RemoveMouseHook();
@@ -212,6 +214,7 @@ void KVX_CDECL ShowSettings(void* parentWindow) {
 void KVX_CDECL Done() {
   ResourceScope scope;
   // No hook may outlive the module, even when the host skipped Stop.
+  Lifecycle().Started = false;
   RemoveKeyboardHook();
   RemoveMouseHook();
   if (Lifecycle().GraphBuilt) {

@@ -16,6 +16,8 @@ namespace kvx {
 
 struct LifecycleState {
   SharedValue<bool> GraphBuilt;
+  // Between the host's Start and Stop (or Done).
+  SharedValue<bool> Started;
   SharedValue<bool> GraphRunning;
   SharedValue<bool> TunerUsable;
   // Tick count of the last Frame that carried pixels; 0 after Start. The hooks act only while

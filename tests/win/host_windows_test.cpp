@@ -172,6 +172,8 @@ TEST(LayoutKeyNames, NameHotkeysWithTheActiveLayout) {
   EXPECT_EQ(HotkeyText(0x0A6F), ctrl + L" + " + divide);
   EXPECT_EQ(HotkeyText(0x0600), ctrl + L" + " + alt + L" + ");
   EXPECT_EQ(HotkeyText(0), L"");
+  // Named even where the layout gives the numeric pad no scan codes.
+  EXPECT_FALSE(LayoutKeyName(VK_NUMPAD1, false).empty());
 }
 
 }  // namespace

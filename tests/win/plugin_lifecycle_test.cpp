@@ -334,9 +334,15 @@ TEST_F(PluginLifecycle, RebuildAndDoneReleaseEveryGraphReference) {
 TEST_F(PluginLifecycle, MissingStreamAndWindowPointersAreHarmless) {
   EXPECT_EQ(Descriptor()->start(nullptr), 1);
   EXPECT_EQ(Descriptor()->frame(&frame_), 1);
+  // Without the host's window the dialog opens unowned, once.
   Descriptor()->showSettings(nullptr);
+  HWND opened = Dialog().Window();
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(GetWindow(opened, GW_OWNER), nullptr);
   HWND none = nullptr;
   Descriptor()->showSettings(&none);
+  EXPECT_EQ(Dialog().Window(), opened);
+  Dialog().Destroy();
   EXPECT_EQ(Dialog().Window(), nullptr);
 }
 

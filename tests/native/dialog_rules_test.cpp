@@ -1,0 +1,56 @@
+// Where the settings dialog opens, and what its Cancel keeps.
+#include "ui/dialog_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace kvx {
+namespace {
+
+TEST(DialogPosition, UsesTheStoredCornerOnTheScreenElseCentresOnTheHostAndStaysOnScreen) {
+  // A 1024x768 screen and a 300x200 dialog created at 10,10.
+  const ScreenRect dialog{10, 10, 310, 210};
+  const struct {
+    DialogPos stored;
+    ScreenRect host;
+    ScreenPoint expected;
+  } cases[] = {
+      {{-100, -100}, {100, 100, 701, 501}, {250, 200}},   // never placed: centred, rounded down
+      {{-100, 5}, {100, 100, 700, 500}, {-100, 5}},       // only both -100 mean never placed
+      {{-50, 700}, {100, 100, 700, 500}, {-50, 700}},     // partly off screen, but placed
+      {{1024, 10}, {100, 100, 700, 500}, {250, 200}},     // beyond the right edge
+      {{10, 768}, {100, 100, 700, 500}, {250, 200}},      // beyond the bottom edge
+      {{-100, -100}, {900, 700, 1200, 900}, {724, 568}},  // centred past the edges: pulled in
+      {{-100, -100}, {-400, -300, -100, -100}, {0, 0}},   // a host off the top left
+      {{-100, -100}, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    const ScreenPoint at = DialogPosition(c.stored, 1024, 768, dialog, c.host);
+    EXPECT_EQ(at.x, c.expected.x) << c.stored.x << "," << c.host.left;
+    EXPECT_EQ(at.y, c.expected.y) << c.stored.y << "," << c.host.top;
+  }
+}
+
+TEST(CancelDialogChanges, RestoresTheSnapshotButKeepsTheAppliedDevicesAndTheLiveSource) {
+  SettingsStore store;
+  store.current = PipSettings::Defaults();
+  store.current.CaptureDevicePath = "opened with";
+  store.Snapshot();
+  store.current.Opacity = 7;
+  store.current.HK_PiPOnOff = 0;
+  store.current.CaptureDevicePath = "applied";
+  DeviceSelection applied;
+  applied.TakeFrom(store.current);
+  store.current.CaptureDevicePath = "picked, not applied";
+  store.current.StreamSize = 1;
+  store.current.PiPChannelOrder = 3;
+  store.current.PiPTVChannel = 4;
+  CancelDialogChanges(store, applied);
+  PipSettings expected = PipSettings::Defaults();
+  expected.CaptureDevicePath = "applied";
+  expected.PiPChannelOrder = 3;
+  expected.PiPTVChannel = 4;
+  EXPECT_EQ(store.current, expected);
+}
+
+}  // namespace
+}  // namespace kvx
