@@ -241,6 +241,10 @@ TEST_F(SettingsDialogTest, OpensOnceCentredRemembersItsPlaceAndOnlyItsButtonsClo
   EXPECT_NEAR(d.left + d.right, h.left + h.right, 2);
   EXPECT_FALSE(IsWindowVisible(Page(0)));
   EXPECT_FALSE(IsWindowVisible(Page(1)));
+
+  // The host's window goes, and its dialog with it.
+  DestroyWindow(host_);
+  EXPECT_EQ(Dialog().Window(), nullptr);
 }
 
 TEST_F(SettingsDialogTest, CancelPutsBackTheSettingsTheHookAndTheGraphButKeepsWhatWasApplied) {
@@ -382,9 +386,8 @@ TEST_F(SettingsDialogTest, AHotkeyCapturedWithRealKeysIsTheOneTheKeyboardHookFir
       if (edit.typed != 0) {
         zhost::sendKey(nullptr, edit.typed);
         Sleep(100);
-        if (edit.closer == VK_RETURN) {
-          Shot(capture, L"hotkey_capture.png");
-        }
+      } else {
+        Shot(capture, L"hotkey_capture.png");
       }
       zhost::sendKey(nullptr, edit.closer);
     });
@@ -404,7 +407,7 @@ TEST_F(SettingsDialogTest, AHotkeyCapturedWithRealKeysIsTheOneTheKeyboardHookFir
       Sleep(30);
       HWND active = GetForegroundWindow();
       if (active != nullptr && active != dialog && GetWindow(active, GW_OWNER) == dialog) {
-        aboutOwned = !IsWindowEnabled(dialog);
+        aboutOwned = !IsWindowEnabled(dialog) && !IsWindowEnabled(host_);
         Sleep(150);
         Shot(active, L"about.png");
         zhost::sendKey(nullptr, VK_RETURN);
@@ -416,6 +419,7 @@ TEST_F(SettingsDialogTest, AHotkeyCapturedWithRealKeysIsTheOneTheKeyboardHookFir
   closer.join();
   EXPECT_TRUE(aboutOwned);
   EXPECT_TRUE(IsWindowEnabled(dialog));
+  EXPECT_TRUE(IsWindowEnabled(host_));
 
   Click(dialog, IDC_SETTINGS_OK);
   const uint32_t pip = s.PiPEnable;
