@@ -42,6 +42,13 @@ void CancelDialogChanges(SettingsStore& store, const DeviceSelection& applied) {
   store.current.PiPTVChannel = channel;
 }
 
+std::string TenthsText(int32_t tenths) {
+  const int64_t value = tenths;
+  const int64_t magnitude = value < 0 ? -value : value;
+  return (value < 0 ? "-" : "") + std::to_string(magnitude / 10) + "." +
+         std::to_string(magnitude % 10);
+}
+
 ScreenPoint DialogPosition(DialogPos stored, int32_t screenWidth, int32_t screenHeight,
                            const ScreenRect& dialog, const ScreenRect& host) {
   const bool neverPlaced = stored.x == -100 && stored.y == -100;

@@ -38,6 +38,10 @@ DeviceSelection& AppliedDeviceSelection();
 // PiP's source (a swap retuned the card and told the host).
 void CancelDialogChanges(SettingsStore& store, const DeviceSelection& applied);
 
+// A position in tenths of a percent as the device page shows it: 650 is "65.0". The decimal
+// point is '.' whatever locale the host set.
+std::string TenthsText(int32_t tenths);
+
 struct ScreenRect {
   int32_t left;
   int32_t top;

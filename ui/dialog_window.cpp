@@ -91,26 +91,29 @@ bool DialogWindow::Create(HWND parent) {
   return true;
 }
 
-INT_PTR DialogWindow::RunModal(HWND owner) {
-  LoadCommonControls();
-  // The dialog box disables its owner only. The windows above it (the host's) are disabled
-  // too: the host closing and unloading the plug-in while this loop runs would return into
-  // code that is gone.
-  std::vector<HWND> disabled;
-  for (HWND above = owner != nullptr ? GetWindow(owner, GW_OWNER) : nullptr; above != nullptr;
-       above = GetWindow(above, GW_OWNER)) {
+OwnersDisabled::OwnersDisabled(HWND owner, bool withOwner) {
+  HWND first = withOwner || owner == nullptr ? owner : GetWindow(owner, GW_OWNER);
+  for (HWND above = first; above != nullptr; above = GetWindow(above, GW_OWNER)) {
     if (IsWindowEnabled(above)) {
       EnableWindow(above, FALSE);
-      disabled.push_back(above);
+      disabled_.push_back(above);
     }
   }
+}
+
+OwnersDisabled::~OwnersDisabled() {
+  for (HWND window : disabled_) {
+    EnableWindow(window, TRUE);
+  }
+}
+
+INT_PTR DialogWindow::RunModal(HWND owner) {
+  LoadCommonControls();
+  OwnersDisabled host(owner);
   modal_ = true;
   const INT_PTR result = DialogBoxParamW(PluginModule(), MAKEINTRESOURCEW(templateId_), owner,
                                          &Procedure, reinterpret_cast<LPARAM>(this));
   modal_ = false;
-  for (HWND window : disabled) {
-    EnableWindow(window, TRUE);
-  }
   return result;
 }
 

@@ -34,6 +34,21 @@ class ForeignWindow {
   HWND window_ = nullptr;
 };
 
+// While a modal window owned by owner runs: the windows above owner in the chain of owners (the
+// host's) are disabled too, as the modal window disables only its owner. The host closing and
+// unloading the plug-in while the modal loop runs would return into code that is gone. With
+// withOwner, owner itself too, for modal windows that may not disable it.
+class OwnersDisabled {
+ public:
+  explicit OwnersDisabled(HWND owner, bool withOwner = false);
+  ~OwnersDisabled();
+  OwnersDisabled(const OwnersDisabled&) = delete;
+  OwnersDisabled& operator=(const OwnersDisabled&) = delete;
+
+ private:
+  std::vector<HWND> disabled_;
+};
+
 class DialogWindow {
  public:
   explicit DialogWindow(UINT templateId) : templateId_(templateId) {}

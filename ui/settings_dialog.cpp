@@ -136,7 +136,7 @@ void SettingsDialog::Update(WPARAM code) {
     SetItemText(IDC_SETTINGS_STATUS,
                 LoadText(static_cast<UINT>(static_cast<int32_t>(StatusTextId))));
   }
-  if (code >= 3 && code <= kUpdateLastPageCode) {
+  if (code >= kUpdateDevices && code <= kUpdatePipEnable) {
     if (HWND page = devicePage_.Window()) {
       PostMessageW(page, kWmPipUpdate, code, 0);
     }

@@ -16,17 +16,9 @@
 #include "ui/device_page.h"
 #include "ui/dialog_window.h"
 #include "ui/hotkeys_page.h"
+#include "ui/update_codes.h"
 
 namespace kvx {
-
-// wParam codes of WM_PIP_UPDATE. The dialog handles 0 to 2 and passes 3 to 12 to the device
-// page.
-inline constexpr WPARAM kUpdateAll = 0;
-inline constexpr WPARAM kUpdateTab = 1;
-inline constexpr WPARAM kUpdateStatusLine = 2;
-inline constexpr WPARAM kUpdatePosX = 5;  // the mouse hook moved the PiP rectangle
-inline constexpr WPARAM kUpdatePosY = 6;
-inline constexpr WPARAM kUpdateLastPageCode = 12;
 
 // String-table ids of the status line.
 inline constexpr int32_t kStatusGood = 3;

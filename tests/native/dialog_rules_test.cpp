@@ -30,6 +30,15 @@ TEST(DialogPosition, UsesTheStoredCornerOnTheScreenElseCentresOnTheHostAndStaysO
   }
 }
 
+TEST(TenthsText, ShowsTenthsOfAPercentWithOneDecimalAndAPoint) {
+  const std::pair<int32_t, const char*> cases[] = {{0, "0.0"},    {1000, "100.0"},
+                                                   {650, "65.0"}, {7, "0.7"},
+                                                   {-5, "-0.5"},  {INT32_MIN, "-214748364.8"}};
+  for (const auto& [tenths, text] : cases) {
+    EXPECT_EQ(TenthsText(tenths), text);
+  }
+}
+
 TEST(CancelDialogChanges, RestoresTheSnapshotButKeepsTheAppliedDevicesAndTheLiveSource) {
   SettingsStore store;
   store.current = PipSettings::Defaults();

@@ -1,7 +1,5 @@
-// The settings dialog in-process, on the test thread as the host's user-interface thread: driven
-// through its controls and with real keystrokes and clicks, with the virtual card as the PiP
-// card and a window standing in for the host's main window. Set KVX_SHOTS to a folder to keep
-// pictures of the dialogs.
+// The settings dialog, its hotkeys page, the hotkey capture dialog and the about box, driven
+// through their controls and with real keystrokes and clicks (see support/dialog_driver.h).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -20,9 +18,8 @@
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
 #include "tests/win/support/frame_sink.h"
-#include "tests/win/support/pip_card.h"
+#include "tests/win/support/dialog_driver.h"
 #include "tools/host/input_script.h"
-#include "tools/host/png.h"
 #include "ui/dialog_rules.h"
 #include "ui/dialog_window.h"
 #include "ui/resource_ids.h"
@@ -30,68 +27,6 @@
 
 namespace kvx::test {
 namespace {
-
-void Pump(DWORD ms) {
-  MSG msg;
-  for (DWORD until = GetTickCount() + ms; GetTickCount() < until; Sleep(5)) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-}
-
-// A picture of a window as the screen shows it, kept when KVX_SHOTS names a folder.
-void Shot(HWND window, const wchar_t* name) {
-  wchar_t folder[MAX_PATH] = {};
-  if (GetEnvironmentVariableW(L"KVX_SHOTS", folder, MAX_PATH) == 0) {
-    return;
-  }
-  RECT r{};
-  GetWindowRect(window, &r);
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  zhost::savePng(std::wstring(folder) + L"\\" + name, pixels.data(), width, height);
-}
-
-// Pure-red pixels of a window as the screen shows it.
-int RedPixels(HWND window) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  HDC screen = GetDC(nullptr);
-  int red = 0;
-  for (int y = r.top; y < r.bottom; ++y) {
-    for (int x = r.left; x < r.right; ++x) {
-      red += GetPixel(screen, x, y) == RGB(255, 0, 0) ? 1 : 0;
-    }
-  }
-  ReleaseDC(nullptr, screen);
-  return red;
-}
-
-std::wstring Text(HWND window) {
-  wchar_t text[256] = {};
-  GetWindowTextW(window, text, 256);
-  return text;
-}
 
 std::wstring Cell(HWND list, int item, int column) {
   wchar_t text[128] = {};
@@ -111,70 +46,6 @@ size_t RowOf(uint32_t PipSettings::*field) {
   }
   return kHotkeyCount;
 }
-
-// Waits on another thread for a top-level window with this caption, then does something to it
-// while the test thread sits in the window's modal loop.
-std::thread WhenShown(std::wstring caption, std::function<void(HWND)> act) {
-  return std::thread([caption = std::move(caption), act = std::move(act)] {
-    HWND window = nullptr;
-    for (int i = 0; i < 250 && window == nullptr; ++i) {
-      Sleep(20);
-      window = FindWindowW(nullptr, caption.c_str());
-    }
-    Sleep(150);  // drawn
-    act(window);
-  });
-}
-
-class SettingsDialogTest : public PipCardTest {
- protected:
-  void SetUp() override {
-    PipCardTest::SetUp();
-    WNDCLASSW main = {};
-    main.lpfnWndProc = DefWindowProcW;
-    main.lpszClassName = L"TMain";
-    RegisterClassW(&main);
-    host_ = CreateWindowW(L"TMain", L"Zorvinta", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 300, 200, 640,
-                          480, nullptr, nullptr, nullptr, nullptr);
-    Settings().SetDialogPos(-100, -100);
-  }
-
-  void TearDown() override {
-    Dialog().Destroy();
-    Descriptor()->stop();
-    DestroyWindow(host_);
-    UnregisterClassW(L"TMain", nullptr);
-    PipCardTest::TearDown();
-  }
-
-  HWND Open() {
-    ShowSettings(&host_);
-    Pump(150);
-    return Dialog().Window();
-  }
-  // The two pages are the tab control's dialogs, the device page first.
-  static HWND Page(int index) {
-    HWND tabs = GetDlgItem(Dialog().Window(), IDC_SETTINGS_TABS);
-    HWND page = FindWindowExW(tabs, nullptr, L"#32770", nullptr);
-    return index == 0 ? page : FindWindowExW(tabs, page, L"#32770", nullptr);
-  }
-  static void Click(HWND window, int id) {
-    SendDlgItemMessageW(window, id, BM_CLICK, 0, 0);
-    Pump(100);
-  }
-  void Start() {
-    HostStream stream{320, 240, 0, kHostFormatYuy2, 0};
-    Descriptor()->start(&stream);
-  }
-  // A hotkey pressed on the host's window while frames arrive.
-  void Press(uint32_t code) {
-    Lifecycle().LastFrameTick = GetTickCount();
-    zhost::sendKey(host_, code);
-    Pump(200);
-  }
-
-  HWND host_ = nullptr;
-};
 
 TEST_F(SettingsDialogTest, OpensOnceCentredRemembersItsPlaceAndOnlyItsButtonsCloseIt) {
   HWND dialog = Open();
@@ -329,7 +200,7 @@ TEST_F(SettingsDialogTest, TheStatusLineTellsInRedWhatTheGraphDid) {
   HWND dialog = Open();
   HWND status = GetDlgItem(dialog, IDC_SETTINGS_STATUS);
   EXPECT_EQ(Text(status), LoadText(kStatusBuildFailed));
-  EXPECT_GT(RedPixels(status), 50);
+  EXPECT_GT(PixelsOf(status, RGB(255, 0, 0)), 50);
   Select("TACX");
   RebuildGraph();
   Pump(100);
@@ -402,18 +273,10 @@ TEST_F(SettingsDialogTest, AHotkeyCapturedWithRealKeysIsTheOneTheKeyboardHookFir
 
   // The about box is owned by the dialog; Enter closes it.
   std::atomic<bool> aboutOwned{false};
-  std::thread closer([&] {
-    for (int i = 0; i < 100; ++i) {
-      Sleep(30);
-      HWND active = GetForegroundWindow();
-      if (active != nullptr && active != dialog && GetWindow(active, GW_OWNER) == dialog) {
-        aboutOwned = !IsWindowEnabled(dialog) && !IsWindowEnabled(host_);
-        Sleep(150);
-        Shot(active, L"about.png");
-        zhost::sendKey(nullptr, VK_RETURN);
-        return;
-      }
-    }
+  std::thread closer = WhenOwnedShown(dialog, [&](HWND about) {
+    aboutOwned = about != nullptr && !IsWindowEnabled(dialog) && !IsWindowEnabled(host_);
+    Shot(about, L"about.png");
+    zhost::sendKey(nullptr, VK_RETURN);
   });
   Click(dialog, IDC_SETTINGS_ABOUT);
   closer.join();

@@ -1,0 +1,324 @@
+// The device page with the virtual card, driven through its controls, real clicks and a real
+// drag (see support/dialog_driver.h); what it changed shows in the settings, the graph, the
+// status line and the frames the plug-in composes.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "capture/capture_graph.h"
+#include "capture/device_list.h"
+#include "capture/stream_format.h"
+#include "plugin/plugin.h"
+#include "settings/settings_store.h"
+#include "tests/win/support/dialog_driver.h"
+#include "tests/win/support/frame_sink.h"
+#include "tools/host/input_script.h"
+#include "ui/dialog_rules.h"
+#include "ui/dialog_window.h"
+#include "ui/resource_ids.h"
+#include "ui/settings_dialog.h"
+
+namespace kvx::test {
+namespace {
+
+using tvcard::Role;
+
+// One composed 320x240 RGB24 host frame (black underneath); the pixel at x, y as 0x00BBGGRR.
+class HostPicture {
+ public:
+  HostPicture() : pixels_(320 * 240 * 3, 0) {
+    HostFrame frame{pixels_.data(), {}, &state_};
+    Descriptor()->frame(&frame);
+  }
+  COLORREF At(int x, int y) const {
+    const uint8_t* p = &pixels_[((239 - y) * 320 + x) * 3];  // bottom row first, BGR
+    return RGB(p[2], p[1], p[0]);
+  }
+
+ private:
+  std::vector<uint8_t> pixels_;
+  HostChannelState state_{};
+};
+
+// The visible top-level window whose caption holds part, or null.
+HWND FindCaption(const wchar_t* part) {
+  std::pair<const wchar_t*, HWND> search{part, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<std::pair<const wchar_t*, HWND>*>(param);
+        if (IsWindowVisible(window) && Text(window).find(s->first) != std::wstring::npos) {
+          s->second = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+class DevicePageTest : public SettingsDialogTest {
+ protected:
+  // A running PiP with an opaque green border.
+  void StartPip() {
+    PipSettings& s = Settings().current;
+    s.PiPEnable = 1;
+    s.Opacity = 100;
+    s.BorderEnable = 1;
+    s.BorderColor = RGB(0, 255, 0);
+    RebuildGraph();
+    Start(kHostFormatRgb24);
+    ASSERT_TRUE(Lifecycle().GraphRunning);
+    ASSERT_TRUE(FramesFlowing(3000));
+  }
+  static std::wstring Field(int id) { return Text(GetDlgItem(Page(0), id)); }
+  // What the user does with a list: select a row, and the list tells the page.
+  static void Pick(int listId, int row) {
+    HWND list = GetDlgItem(Page(0), listId);
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(row), 0);
+    SendMessageW(Page(0), WM_COMMAND, MAKEWPARAM(listId, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
+    Pump(50);
+  }
+  static int RowOf(DeviceKind kind, const std::string& path) {
+    const DeviceList& list = Devices(kind);
+    for (size_t row = 0; row < list.size(); ++row) {
+      if (list[row].path == path) {
+        return static_cast<int>(row);
+      }
+    }
+    return -1;
+  }
+  static void SpinTo(int spinId, int position) {
+    HWND spin = GetDlgItem(Page(0), spinId);
+    const UINT message = spinId == IDC_POS_X_SPIN ? WM_HSCROLL : WM_VSCROLL;
+    SendMessageW(Page(0), message, MAKEWPARAM(SB_THUMBPOSITION, position),
+                 reinterpret_cast<LPARAM>(spin));
+    Pump(50);
+  }
+  // A click on one half of a spin: the right (or lower) half steps up for a horizontal spin.
+  void ClickSpin(int spinId, bool secondHalf) {
+    HWND spin = GetDlgItem(Page(0), spinId);
+    RECT r{};
+    GetClientRect(spin, &r);
+    const bool horizontal = spinId == IDC_POS_X_SPIN;
+    const int x = horizontal ? (secondHalf ? r.right * 3 / 4 : r.right / 4) : r.right / 2;
+    const int y = horizontal ? r.bottom / 2 : (secondHalf ? r.bottom * 3 / 4 : r.bottom / 4);
+    SetForegroundWindow(Dialog().Window());
+    zhost::sendMouse(spin, x, y, zhost::Button::kDown);
+    Pump(50);
+    zhost::sendMouse(spin, x, y, zhost::Button::kUp);
+    Pump(150);
+  }
+};
+
+TEST_F(DevicePageTest, SpinsAndADragMoveThePipLiveAndTheFieldsFollow) {
+  PipSettings& s = Settings().current;
+  s.PiPWndSize = 30;
+  s.PiPWndPosX = 700;
+  s.PiPWndPosY = 100;
+  StartPip();
+  ASSERT_NE(Open(), nullptr);
+  Shot(Dialog().Window(), L"settings_device_page.png");
+  EXPECT_EQ(Field(IDC_POS_X_FIELD), L"70.0");
+  EXPECT_EQ(Field(IDC_WND_SIZE_FIELD), L"30");
+  EXPECT_EQ(Field(IDC_OPACITY_FIELD), L"100");
+
+  ClickSpin(IDC_POS_X_SPIN, true);  // 701 is beyond 10 x (100 - 30)
+  EXPECT_EQ(s.PiPWndPosX, 700);
+  EXPECT_EQ(Field(IDC_POS_X_FIELD), L"70.0");
+  ClickSpin(IDC_POS_X_SPIN, false);
+  EXPECT_EQ(s.PiPWndPosX, 699);
+  EXPECT_EQ(Field(IDC_POS_X_FIELD), L"69.9");
+  ClickSpin(IDC_WND_SIZE_SPIN, false);  // the upper half of a vertical spin steps up
+  EXPECT_EQ(s.PiPWndSize, 31);
+  EXPECT_EQ(s.PiPWndPosX, 690);  // 694 after the step, clamped to 10 x (100 - 31)
+  EXPECT_EQ(s.PiPWndPosY, 95);
+  EXPECT_EQ(Field(IDC_POS_X_FIELD), L"69.0");
+  EXPECT_EQ(Field(IDC_POS_Y_FIELD), L"9.5");
+  EXPECT_EQ(Field(IDC_WND_SIZE_FIELD), L"31");
+
+  SpinTo(IDC_POS_Y_SPIN, 0);
+  EXPECT_EQ(Field(IDC_POS_Y_FIELD), L"0.0");
+  SpinTo(IDC_IMG_SIZE_SPIN, 120);
+  SpinTo(IDC_OPACITY_SPIN, 100);
+  EXPECT_EQ(s.PiPImgSize, 120);
+  EXPECT_EQ(Field(IDC_IMG_SIZE_FIELD), L"120");
+  s.PiPWndPosX = 1000;
+  Dialog().PostUpdate(kUpdatePosX);
+  Pump(50);
+  EXPECT_EQ(Field(IDC_POS_X_FIELD), L"100.0");
+  SpinTo(IDC_POS_X_SPIN, 500);
+  EXPECT_EQ(s.PiPWndPosX, 500);
+
+  // The next frame: the rectangle's left border at 500 thousandths of 320, from the top.
+  HostPicture frame;
+  EXPECT_EQ(frame.At(161, 30), RGB(0, 255, 0));
+  EXPECT_NE(frame.At(157, 30), RGB(0, 255, 0));
+
+  // A drag while the dialog is open: the mouse hook moves the PiP and the fields follow.
+  const int x = 160 + 49;  // inside the 99x74 rectangle
+  const int y = 37;
+  Lifecycle().LastFrameTick = GetTickCount();
+  zhost::sendMouse(video_, x, y, zhost::Button::kDown);
+  Pump(50);
+  for (int step = 1; step <= 4; ++step) {
+    Lifecycle().LastFrameTick = GetTickCount();
+    zhost::sendMouse(video_, x - step * 20, y + step * 20, zhost::Button::kNone);
+    Pump(30);
+  }
+  Lifecycle().LastFrameTick = GetTickCount();
+  zhost::sendMouse(video_, x - 80, y + 80, zhost::Button::kUp);
+  Pump(150);
+  EXPECT_LT(s.PiPWndPosX, 500);
+  EXPECT_GT(s.PiPWndPosY, 0);
+  const std::string posX = TenthsText(s.PiPWndPosX);
+  const std::string posY = TenthsText(s.PiPWndPosY);
+  EXPECT_EQ(Field(IDC_POS_X_FIELD), std::wstring(posX.begin(), posX.end()));
+  EXPECT_EQ(Field(IDC_POS_Y_FIELD), std::wstring(posY.begin(), posY.end()));
+}
+
+TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
+  // A capture device with a Cyrillic name, after the card's.
+  const std::wstring key = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\KvxZ";
+  wchar_t capture[40];
+  StringFromGUID2(tvcard::ClassOf(Role::kCapture), capture, 40);
+  const std::pair<const wchar_t*, std::wstring> values[] = {
+      {L"CLSID", capture}, {L"FriendlyName", L"Карта ТВ"}, {L"DevicePath", L"\\\\?\\kvx#z"}};
+  for (const auto& [name, value] : values) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+  PipSettings& s = Settings().current;
+  Select("");
+  s.CaptureDevicePath = "\\\\?\\gone";
+  RebuildGraph();
+  HWND dialog = Open();
+  HWND status = GetDlgItem(dialog, IDC_SETTINGS_STATUS);
+  EXPECT_EQ(SendDlgItemMessageW(Page(0), IDC_CAPTURE_LIST, CB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(s.CaptureDevicePath, "\\\\?\\gone");
+  Click(Page(0), IDC_SAVE_DEVICES);
+  EXPECT_EQ(Text(status), LoadText(kStatusBuildFailed));
+
+  // Two cards of one make: the second row of that name is card 2.
+  Pick(IDC_TUNER_LIST, RowOf(DeviceKind::kTuner, Path(2, Role::kTuner)));
+  EXPECT_EQ(s.TVTunerDevicePath, Path(2, Role::kTuner));
+  const int cyrillic = RowOf(DeviceKind::kCapture, "\\\\?\\kvx#z");
+  ASSERT_GT(cyrillic, 0);
+  wchar_t shown[64] = {};
+  SendDlgItemMessageW(Page(0), IDC_CAPTURE_LIST, CB_GETLBTEXT, static_cast<WPARAM>(cyrillic),
+                      reinterpret_cast<LPARAM>(shown));
+  EXPECT_STREQ(shown, L"Карта ТВ");
+  Pick(IDC_CAPTURE_LIST, cyrillic);
+  EXPECT_EQ(s.CaptureDeviceName, "\xCA\xE0\xF0\xF2\xE0 \xD2\xC2");  // Windows-1251
+  Pick(IDC_CAPTURE_LIST, -1);                                       // no selection: nothing stored
+  EXPECT_EQ(s.CaptureDevicePath, "\\\\?\\kvx#z");
+
+  // Card 1 chosen and applied: the PiP runs and the format list shows the card's formats.
+  for (const auto& [kind, list, role] :
+       {std::tuple{DeviceKind::kTuner, IDC_TUNER_LIST, Role::kTuner},
+        std::tuple{DeviceKind::kTvAudio, IDC_TV_AUDIO_LIST, Role::kTvAudio},
+        std::tuple{DeviceKind::kCrossbar, IDC_CROSSBAR_LIST, Role::kCrossbar},
+        std::tuple{DeviceKind::kCapture, IDC_CAPTURE_LIST, Role::kCapture}}) {
+    Pick(list, RowOf(kind, Path(1, role)));
+  }
+  s.PiPEnable = 1;
+  Click(Page(0), IDC_SAVE_DEVICES);
+  EXPECT_EQ(Text(status), L" ");
+  EXPECT_TRUE(Lifecycle().GraphRunning);
+  EXPECT_TRUE(FramesFlowing(3000));
+  HWND formats = GetDlgItem(Page(0), IDC_STREAM_FORMAT_LIST);
+  ASSERT_EQ(SendMessageW(formats, CB_GETCOUNT, 0, 0), static_cast<LRESULT>(Formats().size()));
+  Pick(IDC_STREAM_FORMAT_LIST, static_cast<int>(Formats().size()) - 1);
+  EXPECT_EQ(s.StreamFormat, Formats().back().code);
+
+  // Picked but not applied: OK keeps the card the graph runs with.
+  Pick(IDC_TUNER_LIST, RowOf(DeviceKind::kTuner, Path(2, Role::kTuner)));
+  Click(dialog, IDC_SETTINGS_OK);
+  EXPECT_EQ(s.TVTunerDevicePath, Path(1, Role::kTuner));
+
+  // Another program streams from the card: the graph builds but cannot run.
+  dialog = Open();
+  StopGraph();
+  SetFaults(tvcard::fault::kBusy);
+  {
+    CardGraph other(BindCard(1));
+    ComPtr<FrameSink> sink = FrameSink::Create();
+    ASSERT_EQ(other.ConnectCapture(L"Capture", sink.get(), sink->InputPin()), S_OK);
+    ASSERT_EQ(other.control->Run(), S_OK);
+    Click(Page(0), IDC_SAVE_DEVICES);
+    EXPECT_EQ(Text(GetDlgItem(dialog, IDC_SETTINGS_STATUS)), LoadText(kStatusRunFailed));
+    other.Release();
+  }
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+}
+
+TEST_F(DevicePageTest, PipBoxColourAndPropertyPagesActOnTheRunningPip) {
+  StartPip();
+  HWND dialog = Open();
+  Click(Page(0), IDC_PIP_ENABLE);
+  EXPECT_EQ(Settings().current.PiPEnable, 0u);
+  EXPECT_FALSE(Lifecycle().GraphRunning);
+  Log().clear();
+  Click(Page(0), IDC_PIP_ENABLE);
+  EXPECT_TRUE(Lifecycle().GraphRunning);
+  // Run, without tuning again.
+  ASSERT_EQ(Log().size(), 2u);
+  EXPECT_EQ(Log()[0].second, "Run DirectShow graph ... ");
+
+  // The colour dialog, answered from another thread: confirmed, then cancelled.
+  for (const bool confirm : {true, false}) {
+    std::thread answer = WhenOwnedShown(dialog, [confirm](HWND colour) {
+      SetDlgItemTextW(colour, 706, L"10");  // red, green and blue of the full dialog
+      SetDlgItemTextW(colour, 707, L"20");
+      SetDlgItemTextW(colour, 708, L"200");
+      PostMessageW(colour, WM_COMMAND, confirm ? IDOK : IDCANCEL, 0);
+    });
+    Settings().current.BorderColor = confirm ? RGB(0, 255, 0) : RGB(1, 2, 3);
+    Click(Page(0), IDC_BORDER_COLOR);
+    answer.join();
+    EXPECT_EQ(Settings().current.BorderColor, confirm ? RGB(10, 20, 200) : RGB(1, 2, 3));
+    if (confirm) {
+      EXPECT_GT(PixelsOf(GetDlgItem(Page(0), IDC_BORDER_COLOR), RGB(10, 20, 200)), 40);
+      Sleep(100);
+      HostPicture frame;
+      const PipSettings& now = Settings().current;
+      const int middle = MulDiv(now.PiPWndPosY, 240, 1000) + MulDiv(now.PiPWndSize, 240, 200);
+      EXPECT_EQ(frame.At(MulDiv(now.PiPWndPosX, 320, 1000) + 1, middle), RGB(10, 20, 200));
+    }
+  }
+
+  // "...": the capture device's own pages, in a frame the dialog owns.
+  std::atomic<bool> modal{false};
+  std::thread close([&] {
+    for (int i = 0; i < 250; ++i) {
+      Sleep(20);
+      if (HWND frame = FindCaption(L"Capture Device")) {
+        modal = !IsWindowEnabled(dialog) && !IsWindowEnabled(host_);
+        PostMessageW(frame, WM_COMMAND, IDCANCEL, 0);
+        return;
+      }
+    }
+  });
+  Click(Page(0), IDC_CAPTURE_PAGES);
+  close.join();
+  EXPECT_TRUE(modal);
+  EXPECT_TRUE(IsWindowEnabled(dialog));
+  // Without a graph there is nothing to show.
+  StopGraph();
+  TearDownGraph();
+  Lifecycle().GraphBuilt = false;
+  const DWORD before = GetTickCount();
+  Click(Page(0), IDC_TUNER_PAGES);
+  EXPECT_LT(GetTickCount() - before, 1000u);
+}
+
+}  // namespace
+}  // namespace kvx::test
