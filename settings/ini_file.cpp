@@ -213,7 +213,11 @@ void IniFile::WriteSection(std::string_view name) {
 void IniFile::WriteValue(std::string_view key, std::string_view text) {
   std::string line(Trim(key));
   line += '=';
-  line += text;
+  // A line break inside a value (a driver's device name is outside input) would start a line
+  // of its own: another key, or a section.
+  for (const char c : text) {
+    line += c == '\r' || c == '\n' ? ' ' : c;
+  }
   line += "\r\n";
   Append(line);
 }

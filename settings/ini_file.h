@@ -69,7 +69,7 @@ class IniFile {
   void BeginWrite();
   // Appends "[name]" and CR LF.
   void WriteSection(std::string_view name);
-  // Appends "key=text" and CR LF.
+  // Appends "key=text" and CR LF; a CR or LF inside text is written as a space.
   void WriteValue(std::string_view key, std::string_view text);
   void WriteInt32(std::string_view key, int32_t value);
   void WriteUInt32(std::string_view key, uint32_t value);

@@ -81,8 +81,11 @@ void Win32SettingsSystem::CreateFolder(const std::wstring& folder) {
 
 bool Win32SettingsSystem::ReadWhole(const std::wstring& path, std::vector<char>& data) {
   data.clear();
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Another program that holds the file open (an editor, a backup tool) does not keep the
+  // settings from being read, and so from being saved at Done.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
@@ -106,15 +109,45 @@ bool Win32SettingsSystem::ReadWhole(const std::wstring& path, std::vector<char>&
 }
 
 bool Win32SettingsSystem::WriteWhole(const std::wstring& path, std::string_view data) {
+  // The new text goes to a file of its own in the same folder and replaces the old one only
+  // once it is whole on disk: a failure part-way (a full disk, a crash, the power) leaves the
+  // old settings as they were. ReplaceFileW keeps the file's attributes and security.
+  const size_t slash = path.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? L"." : path.substr(0, slash);
+  wchar_t temporary[MAX_PATH] = {};
+  if (GetTempFileNameW(folder.c_str(), L"kvx", 0, temporary) == 0) {
+    return WriteInPlace(path, data, false);
+  }
+  bool written = WriteInPlace(temporary, data, true);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (written) {
+    written = attributes != INVALID_FILE_ATTRIBUTES
+                  ? ReplaceFileW(path.c_str(), temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                 nullptr, nullptr) != FALSE
+                  : MoveFileExW(temporary, path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+  }
+  if (!written) {
+    DeleteFileW(temporary);
+  } else if (attributes != INVALID_FILE_ATTRIBUTES) {
+    // Not every implementation of ReplaceFileW carries the attributes over (Wine's does not).
+    SetFileAttributesW(path.c_str(), attributes);
+  }
+  return written;
+}
+
+bool Win32SettingsSystem::WriteInPlace(const std::wstring& path, std::string_view data,
+                                       bool flush) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
   DWORD written = 0;
-  const bool ok =
-      WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-      written == data.size();
+  bool ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+            written == data.size();
+  if (ok && flush) {
+    ok = FlushFileBuffers(file) != FALSE;
+  }
   CloseHandle(file);
   return ok;
 }

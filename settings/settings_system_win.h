@@ -18,7 +18,12 @@ class Win32SettingsSystem : public SettingsSystem {
   LocationFacts GatherFacts() override;
   void CreateFolder(const std::wstring& folder) override;
   bool ReadWhole(const std::wstring& path, std::vector<char>& data) override;
+  // Through a temporary file in the same folder, swapped in; in place only when no temporary
+  // file can be made there.
   bool WriteWhole(const std::wstring& path, std::string_view data) override;
+
+ private:
+  static bool WriteInPlace(const std::wstring& path, std::string_view data, bool flush);
 };
 
 }  // namespace kvx

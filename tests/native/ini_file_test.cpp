@@ -183,9 +183,11 @@ TEST_F(IniFileTest, WritesHeadersAndKeysWithCrLf) {
   ini_.WriteUInt64("Q", UINT64_MAX);
   ini_.WriteValue("T", " a=b ");
   ini_.WriteValue("E", "");
+  // A line break in a value can neither start a key nor a section.
+  ini_.WriteValue("N", "card\r\n[COMMON]\nOpacity=0\r");
   EXPECT_EQ(ini_.Output(),
             "[DIALOG]\r\nX=-100\r\nU=4294967295\r\nL=-9223372036854775808\r\n"
-            "Q=18446744073709551615\r\nT= a=b \r\nE=\r\n");
+            "Q=18446744073709551615\r\nT= a=b \r\nE=\r\nN=card  [COMMON] Opacity=0 \r\n");
   // A new write starts from nothing.
   ini_.BeginWrite();
   EXPECT_EQ(ini_.Output(), "");

@@ -226,6 +226,38 @@ TEST(WindowsSettingsFiles, WritesWholeFilesInFoldersOfAnyName) {
   EXPECT_TRUE(system.WriteWhole(file.wstring(), "[COMMON]\r\nA=1\r\n"));
   EXPECT_EQ(ReadBytes(file), "[COMMON]\r\nA=1\r\n");
   EXPECT_FALSE(system.WriteWhole((temp.path / L"none" / L"x.ini").wstring(), "x"));
+
+  // A hidden file is replaced and stays hidden; a read-only one keeps its text.
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_TRUE(system.WriteWhole(file.wstring(), "B=2\r\n"));
+  EXPECT_EQ(ReadBytes(file), "B=2\r\n");
+  EXPECT_NE(GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(system.WriteWhole(file.wstring(), "C=3\r\n"));
+  EXPECT_EQ(ReadBytes(file), "B=2\r\n");
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // Another program holds the file open. Sharing everything, it keeps neither the read nor the
+  // swap from working; without letting it be replaced, the swap fails and the old text stays.
+  std::vector<char> data;
+  for (const DWORD share : {FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE}) {
+    HANDLE other = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(system.ReadWhole(file.wstring(), data));
+    const bool replaceable = (share & FILE_SHARE_DELETE) != 0;
+    EXPECT_EQ(system.WriteWhole(file.wstring(), "D=4\r\n"), replaceable);
+    CloseHandle(other);
+    EXPECT_EQ(ReadBytes(file), replaceable ? "D=4\r\n" : "B=2\r\n");
+    WriteBytes(file, "B=2\r\n");
+  }
+  // No temporary file is left behind, whatever happened.
+  // No temporary file of ours is left behind, whatever happened. (Wine's ReplaceFileW leaves an
+  // empty one of its own, "rf*.tmp", when it cannot move the old file away.)
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_NE(entry.path().filename().wstring().rfind(L"kvx", 0), 0u) << entry.path();
+  }
 }
 
 // LoadSettings and SaveSettings on real files at a place the test chooses.
