@@ -91,7 +91,9 @@ std::wstring parseInputScript(const std::wstring& script, std::vector<InputActio
       add(60, L"move", {(args[0] + args[2]) / 2, (args[1] + args[3]) / 2});
       add(120, L"move", {args[2], args[3]});
       add(180, L"up", {args[2], args[3]});
-    } else if ((verb == L"frames" && n == 1) || (verb == L"start" && n == 0)) {
+    } else if ((verb == L"frames" && n == 1) || (verb == L"start" && n == 0) ||
+               (verb == L"settings" && n == 0) || (verb == L"tab" && n == 1) ||
+               (verb == L"shot" && n == 1)) {
       add(0, verb.c_str(), args);
     } else {
       return L"bad input step \"" + step + L"\"";

@@ -9,8 +9,11 @@
 //   click <x> <y>             the left button at a point of the picture
 //   dblclick <x> <y>          two clicks 80 ms apart
 //   drag <x1> <y1> <x2> <y2>  press at the first point, move to the second, release
-//   frames on|off             the host's own verbs (run by the caller)
-//   start
+//   frames on|off             the host's own verbs (run by the caller): plug-in frames on or
+//   start                     off, Start again, the plug-in's settings (ShowSettings), a
+//   settings                  click on tab n of the open settings dialog, and a picture of
+//   tab <n>                   the screen (screen_<n>.png in the /save folder)
+//   shot <n>
 // Points are in picture pixels; the runner scales them to the video window's client area.
 //
 // Threads: everything on the thread that owns the windows (the host's UI thread); the input

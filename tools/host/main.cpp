@@ -1,6 +1,7 @@
 // ZorvintaHost: plays the TV-viewing host for plug-in runs. Everything here runs on the UI thread
 // (the thread that owns the main window) except what video_thread.cpp does.
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -119,6 +120,31 @@ void logButton(UINT message, LPARAM lParam) {
                     (message == WM_LBUTTONDOWN ? L"down" : L"up") + L" at " +
                     std::to_wstring(GET_X_LPARAM(lParam)) + L"," +
                     std::to_wstring(GET_Y_LPARAM(lParam)));
+}
+
+// A click on tab n of a plug-in's settings dialog: a top-level window of this thread, other than
+// the host's own, that holds a tab control.
+BOOL CALLBACK findTabs(HWND window, LPARAM found) {
+  if (window == host->mainWindow || window == host->frameWindow || !IsWindowVisible(window))
+    return TRUE;
+  *reinterpret_cast<HWND*>(found) = FindWindowExW(window, nullptr, WC_TABCONTROLW, nullptr);
+  return *reinterpret_cast<HWND*>(found) == nullptr;
+}
+
+void clickSettingsTab(int n) {
+  HWND tabs = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), &findTabs, reinterpret_cast<LPARAM>(&tabs));
+  RECT item{};
+  if (tabs == nullptr || !SendMessageW(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(n),
+                                       reinterpret_cast<LPARAM>(&item))) {
+    hostLog().write(L"no settings tab " + std::to_wstring(n) + L" to click");
+    return;
+  }
+  const int x = (item.left + item.right) / 2;
+  const int y = (item.top + item.bottom) / 2;
+  SetForegroundWindow(GetAncestor(tabs, GA_ROOT));
+  sendMouse(tabs, x, y, Button::kDown);
+  sendMouse(tabs, x, y, Button::kUp);
 }
 
 void showSettings() {
@@ -429,6 +455,15 @@ int run() {
         [](const InputAction& action) {
           if (action.verb == L"frames") {
             host->video->setPluginFrames(action.args[0] != 0);
+          } else if (action.verb == L"settings") {
+            PostMessageW(host->mainWindow, kWmShowSettings, 0, 0);
+          } else if (action.verb == L"tab") {
+            clickSettingsTab(action.args[0]);
+          } else if (action.verb == L"shot") {
+            const std::wstring path =
+                host->options.saveFolder + L"\\screen_" + std::to_wstring(action.args[0]) + L".png";
+            HRESULT hr = saveScreenPng(path);
+            hostLog().write(SUCCEEDED(hr) ? L"screen saved to " + path : L"cannot save " + path);
           } else {
             PluginCall call;
             host->plugins.start(&host->stream);

@@ -87,7 +87,15 @@ void Plugins::frame(kvx::HostFrame* frame) {
       continue;
     if (plugin->frames.fetch_add(1) == 0)
       hostLog().write(L"Frame " + plugin->file + L" first call");
+    LARGE_INTEGER before;
+    LARGE_INTEGER after;
+    QueryPerformanceCounter(&before);
     plugin->descriptor->frame(frame);
+    QueryPerformanceCounter(&after);
+    const auto ticks = static_cast<uint64_t>(after.QuadPart - before.QuadPart);
+    plugin->frameTicks += ticks;
+    if (ticks > plugin->slowestTicks)
+      plugin->slowestTicks = ticks;
   }
 }
 
@@ -101,8 +109,15 @@ void Plugins::showSettings(HWND* parent) {
 
 void Plugins::stop() {
   for (auto& plugin : list_) {
-    hostLog().write(L"Frame " + plugin->file + L" called " +
-                    std::to_wstring(plugin->frames.load()) + L" times");
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const uint64_t calls = plugin->frames.load();
+    const auto micros = [&](uint64_t ticks) {
+      return std::to_wstring(ticks * 1000000 / static_cast<uint64_t>(frequency.QuadPart));
+    };
+    hostLog().write(L"Frame " + plugin->file + L" called " + std::to_wstring(calls) +
+                    L" times, average " + micros(calls > 0 ? plugin->frameTicks / calls : 0) +
+                    L" us, slowest " + micros(plugin->slowestTicks) + L" us");
     logCall(L"Stop", plugin->file, plugin->descriptor->stop != nullptr);
     if (plugin->descriptor->stop != nullptr)
       plugin->descriptor->stop();

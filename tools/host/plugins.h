@@ -40,6 +40,9 @@ class Plugins {
     HMODULE module = nullptr;
     const kvx::PluginDescriptor* descriptor = nullptr;
     std::atomic<uint64_t> frames{0};
+    // Time spent in Frame, in performance-counter ticks; written by the video thread only.
+    std::atomic<uint64_t> frameTicks{0};
+    std::atomic<uint64_t> slowestTicks{0};
   };
   std::vector<std::unique_ptr<Plugin>> list_;
 };

@@ -1,0 +1,175 @@
+// The plug-in whole, in-process with the virtual card: the PiP's border in the host's frames on
+// both host formats, computed here from the colour and the opacity alone; and a soak of
+// unthrottled frames with channel changes, rebuilds from the device page and dialog cycles,
+// after which nothing the plug-in made is left over.
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_graph.h"
+#include "capture/channels.h"
+#include "plugin/plugin.h"
+#include "settings/settings_store.h"
+#include "tests/win/support/dialog_driver.h"
+#include "ui/resource_ids.h"
+#include "ui/settings_dialog.h"
+#include "video/com_object.h"
+
+namespace kvx::test {
+namespace {
+
+// Full-range BT.601, as a YUY2 picture holds colours.
+struct Yuv {
+  double y, u, v;
+};
+Yuv ToYuv(double r, double g, double b) {
+  const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+  return {y, 128 + 0.564 * (b - y), 128 + 0.713 * (r - y)};
+}
+
+using EndToEnd = SettingsDialogTest;
+
+TEST_F(EndToEnd, TheBorderIsExactAtFullOpacityAndBlendedBelowItOnBothHostFormats) {
+  constexpr double kBorder[3] = {200, 40, 100};  // R, G, B
+  constexpr uint8_t kGrey = 80;                  // the host's picture underneath
+  for (const int32_t format : {kHostFormatRgb24, kHostFormatYuy2}) {
+    for (const uint32_t opacity : {100u, 60u}) {
+      SCOPED_TRACE(testing::Message() << "format " << format << ", opacity " << opacity);
+      PipSettings& s = Settings().current;
+      s.PiPEnable = 1;
+      s.BorderEnable = 1;
+      s.BorderColor = RGB(200, 40, 100);
+      s.Opacity = opacity;
+      s.PiPWndPosX = 100;
+      s.PiPWndPosY = 100;
+      s.PiPWndSize = 30;
+      RebuildGraph();
+      Start(format);
+      ASSERT_TRUE(FramesFlowing(3000));
+      const int bytes = format == kHostFormatRgb24 ? 3 : 2;
+      std::vector<uint8_t> pixels(320 * 240 * bytes, kGrey);
+      if (format == kHostFormatYuy2) {
+        for (size_t i = 1; i < pixels.size(); i += 2) {
+          pixels[i] = 128;  // U and V: grey
+        }
+      }
+      HostChannelState state{};
+      HostFrame frame{pixels.data(), {}, &state};
+      Descriptor()->frame(&frame);
+
+      // The left border's outer column, at 10 % of the width; half-way down the rectangle.
+      const int x = 32;  // a pair wholly in the border: the picture beside it owns none of it
+      const int y = 24 + 36;
+      // Exact in RGB at full opacity; the YUV conversion and the blend round on the way.
+      const double keep = opacity / 100.0;
+      const double tolerance = format == kHostFormatRgb24 && opacity == 100 ? 0.0 : 2.0;
+      const auto check = [&](double got, double border, double under) {
+        const double wanted = under + (border - under) * keep;
+        EXPECT_LE(std::abs(got - wanted), tolerance) << got << " " << wanted;
+      };
+      if (format == kHostFormatRgb24) {
+        const uint8_t* p = &pixels[((239 - y) * 320 + x) * 3];  // bottom row first, B G R
+        for (int c = 0; c < 3; ++c) {
+          check(p[2 - c], kBorder[c], kGrey);
+        }
+      } else {
+        const Yuv border = ToYuv(kBorder[0], kBorder[1], kBorder[2]);
+        const uint8_t* pair = &pixels[(y * 320 + (x & ~1)) * 2];  // Y0 U Y1 V
+        check(pair[(x & 1) * 2], border.y, kGrey);
+        if ((x & 1) == 0) {  // an even pixel owns the pair's colour
+          check(pair[1], border.u, 128);
+          check(pair[3], border.v, 128);
+        }
+      }
+      Descriptor()->stop();
+    }
+  }
+}
+
+// Every window of the thread, children included.
+int WindowsOfThread() {
+  int count = 0;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* n = reinterpret_cast<int*>(param);
+        ++*n;
+        EnumChildWindows(
+            window,
+            [](HWND, LPARAM inner) -> BOOL {
+              ++*reinterpret_cast<int*>(inner);
+              return TRUE;
+            },
+            param);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+size_t WorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+  return counters.WorkingSetSize;
+}
+
+TEST_F(EndToEnd, FramesChannelChangesRebuildsAndDialogCyclesLeaveNothingBehind) {
+  PipSettings& s = Settings().current;
+  s.PiPEnable = 1;
+  RebuildGraph();
+  Start(kHostFormatYuy2);
+  ASSERT_TRUE(Lifecycle().GraphRunning);
+  std::atomic<bool> stop{false};
+  std::atomic<int> frames{0};
+  std::thread composer([&] {
+    std::vector<uint8_t> pixels(320 * 240 * 2, 0x80);
+    HostChannelState state{};
+    HostFrame frame{pixels.data(), {}, &state};
+    while (!stop) {
+      Descriptor()->frame(&frame);
+      ++frames;
+    }
+  });
+  const auto cycle = [&](int i) {
+    HWND dialog = Open();
+    NextChannel();
+    Click(Page(0), IDC_SAVE_DEVICES);  // stop, rebuild, run, tune
+    Pump(50);
+    Click(dialog, i % 2 == 0 ? IDC_SETTINGS_OK : IDC_SETTINGS_CANCEL);
+  };
+  cycle(0);  // the first opening loads what stays loaded
+  const size_t memory = WorkingSet();
+  const int windows = WindowsOfThread();
+  const LONG objects = LiveObject::Count();
+  const LONG card = CardObjects();
+  const int framesBefore = frames;
+  for (int i = 1; i <= 20; ++i) {
+    cycle(i);
+  }
+  stop = true;
+  composer.join();
+  const int composed = frames - framesBefore;
+  EXPECT_GT(composed, 3000);
+  EXPECT_TRUE(Lifecycle().GraphRunning);
+  EXPECT_EQ(Dialog().Window(), nullptr);
+  EXPECT_EQ(WindowsOfThread(), windows);
+  EXPECT_EQ(LiveObject::Count(), objects);
+  EXPECT_EQ(CardObjects(), card);
+  const long long grown = static_cast<long long>(WorkingSet()) - static_cast<long long>(memory);
+  EXPECT_LT(grown, 4 << 20);
+  std::printf(
+      "soak: %d frames over 20 cycles; windows %d, plug-in objects %ld, card objects %ld "
+      "before and after; working set %zu KB before, %+lld KB after\n",
+      composed, windows, objects, card, memory / 1024, grown / 1024);
+}
+
+}  // namespace
+}  // namespace kvx::test
