@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
 #include "tests/win/support/dialog_driver.h"
+#include "tests/win/support/host_process.h"
 #include "ui/resource_ids.h"
 #include "ui/settings_dialog.h"
 #include "video/com_object.h"
@@ -169,6 +173,48 @@ TEST_F(EndToEnd, FramesChannelChangesRebuildsAndDialogCyclesLeaveNothingBehind) 
       "soak: %d frames over 20 cycles; windows %d, plug-in objects %ld, card objects %ld "
       "before and after; working set %zu KB before, %+lld KB after\n",
       composed, windows, objects, card, memory / 1024, grown / 1024);
+}
+
+FILETIME WriteTime(const std::filesystem::path& file) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+TEST_F(EndToEnd, TheFirstRunWithTheCardSettlesTheFormatAndTheNextLeavesTheFileAlone) {
+  ProductRun run;
+  run.folder = MakeHostFolder(L"e2e_settle");
+  const std::filesystem::path file = run.folder / L"Plugins" / L"KVX_PiP.ini";
+  {
+    std::ofstream ini(file, std::ios::binary);
+    ini << "[COMMON]\r\nTVTunerDevicePath=" << Path(1, tvcard::Role::kTuner)
+        << "\r\nTVAudioDevicePath=" << Path(1, tvcard::Role::kTvAudio)
+        << "\r\nCrossbarDevicePath=" << Path(1, tvcard::Role::kCrossbar)
+        << "\r\nCaptureDevicePath=" << Path(1, tvcard::Role::kCapture) << "\r\nStreamFormat=0\r\n";
+  }
+  StartHost(run, L"/seconds:2");
+  FinishHost(run);
+  ASSERT_EQ(run.error, "");
+  const std::string first = ReadBytes(file);
+  // "Default" became the card's first format, and the whole file was written.
+  EXPECT_NE(first.find("\r\nStreamFormat=1\r\n"), std::string::npos);
+  EXPECT_NE(first.find("\r\nHK_PiPWndOpacityMinus="), std::string::npos);
+
+  // A day later, a run that changes nothing: the same bytes, the same time.
+  FILETIME old = WriteTime(file);
+  old.dwHighDateTime -= 200;  // about ten days
+  HANDLE handle =
+      CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetFileTime(handle, nullptr, nullptr, &old);
+  CloseHandle(handle);
+  ProductRun again;
+  again.folder = run.folder;
+  StartHost(again, L"/seconds:2");
+  FinishHost(again);
+  EXPECT_EQ(again.error, "");
+  EXPECT_EQ(ReadBytes(file), first);
+  const FILETIME now = WriteTime(file);
+  EXPECT_EQ(CompareFileTime(&old, &now), 0);
 }
 
 }  // namespace
