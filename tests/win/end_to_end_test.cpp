@@ -18,6 +18,7 @@
 
 #include "capture/capture_graph.h"
 #include "capture/channels.h"
+#include "hotkeys/hotkey_table.h"
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
 #include "tests/win/support/dialog_driver.h"
@@ -95,6 +96,51 @@ TEST_F(EndToEnd, TheBorderIsExactAtFullOpacityAndBlendedBelowItOnBothHostFormats
       Descriptor()->stop();
     }
   }
+}
+
+TEST_F(EndToEnd, HotkeysChangeTheNextFrames) {
+  PipSettings& s = Settings().current;
+  s.PiPEnable = 1;
+  s.BorderEnable = 1;
+  s.BorderColor = RGB(0, 200, 0);
+  s.Opacity = 60;
+  s.PiPWndPosX = 100;
+  s.PiPWndPosY = 100;
+  s.PiPWndSize = 30;
+  RebuildGraph();
+  Start(kHostFormatRgb24);
+  ASSERT_TRUE(FramesFlowing(3000));
+  // The green of the pixel at x, y of the next frame over a black picture.
+  const auto green = [](int x, int y) {
+    std::vector<uint8_t> pixels(320 * 240 * 3, 0);
+    HostChannelState state{};
+    HostFrame frame{pixels.data(), {}, &state};
+    Descriptor()->frame(&frame);
+    return pixels[((239 - y) * 320 + x) * 3 + 1];
+  };
+  const auto code = [](uint32_t PipSettings::*field) {
+    for (const HotkeyRow& row : HotkeyRows()) {
+      if (row.field == field) {
+        return row.defaultCode;
+      }
+    }
+    return 0u;
+  };
+  EXPECT_NEAR(green(32, 60), 120, 2);  // 60 % of 200
+  Press(code(&PipSettings::HK_PiPWndOpacityPlus));
+  EXPECT_NEAR(green(32, 60), 140, 2);
+  Press(code(&PipSettings::HK_PiPWndSizePlus));  // 35 %: the corner moves 2.5 % up and left
+  EXPECT_EQ(s.PiPWndPosX, 75);
+  EXPECT_NEAR(green(24, 60), 140, 2);
+  EXPECT_EQ(green(32, 60) < 100, true) << "inside the picture now, not on the border";
+  Press(code(&PipSettings::HK_PiPOnOff));
+  EXPECT_FALSE(Lifecycle().GraphRunning);
+  EXPECT_EQ(green(24, 60), 0);
+  Press(code(&PipSettings::HK_PiPOnOff));
+  EXPECT_TRUE(Lifecycle().GraphRunning);
+  Press(code(&PipSettings::HK_PiPSetChannel_03));
+  EXPECT_EQ(s.PiPChannelOrder, 2);
+  EXPECT_NEAR(green(24, 60), 140, 2);
 }
 
 // Every window of the thread, children included.
