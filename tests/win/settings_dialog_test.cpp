@@ -17,7 +17,6 @@
 #include "hotkeys/hotkey_text.h"
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
-#include "tests/win/support/frame_sink.h"
 #include "tests/win/support/dialog_driver.h"
 #include "tools/host/input_script.h"
 #include "ui/dialog_rules.h"
@@ -206,18 +205,7 @@ TEST_F(SettingsDialogTest, TheStatusLineTellsInRedWhatTheGraphDid) {
   Pump(100);
   EXPECT_EQ(Text(status), L" ");
 
-  // Another program streams from the card: the graph builds but cannot run.
-  StopGraph();
-  SetFaults(tvcard::fault::kBusy);
-  CardGraph other(BindCard(1));
-  ComPtr<FrameSink> sink = FrameSink::Create();
-  ASSERT_EQ(other.ConnectCapture(L"Capture", sink.get(), sink->InputPin()), S_OK);
-  ASSERT_EQ(other.control->Run(), S_OK);
-  EXPECT_FALSE(RunGraph());
-  Pump(100);
-  EXPECT_EQ(Text(status), LoadText(kStatusRunFailed));
-  other.control->Stop();
-  other.Release();
+  // Text 5, a graph that cannot run, is the device page's save button's to show.
 }
 
 TEST_F(SettingsDialogTest, AHotkeyCapturedWithRealKeysIsTheOneTheKeyboardHookFires) {
