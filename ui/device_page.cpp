@@ -280,6 +280,9 @@ void DevicePage::ChooseBorderColor() {
     OwnersDisabled host(owner);
     chosen = ChooseColorW(&choose);
   }
+  if (Window() == nullptr) {
+    return;  // the dialog was closed underneath (Done): the settings are saved already
+  }
   if (chosen) {
     Settings().current.BorderColor = choose.rgbResult;
   }

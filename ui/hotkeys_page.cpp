@@ -162,6 +162,9 @@ void HotkeysPage::EditSelectedRow() {
   SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&text));
   // Owned by the settings dialog, so nothing underneath can be pressed while it is open.
   capture_.Run(GetAncestor(Window(), GA_ROOT), name, FieldOf(row));
+  if (Window() == nullptr) {
+    return;  // the dialog was closed underneath (Done): the settings are saved already
+  }
   FieldOf(row) = capture_.Value();
   SetRowKeyText(list, item, capture_.Value());
 }
