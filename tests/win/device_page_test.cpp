@@ -30,39 +30,6 @@ namespace {
 
 using tvcard::Role;
 
-// One composed 320x240 RGB24 host frame (black underneath); the pixel at x, y as 0x00BBGGRR.
-class HostPicture {
- public:
-  HostPicture() : pixels_(320 * 240 * 3, 0) {
-    HostFrame frame{pixels_.data(), {}, &state_};
-    Descriptor()->frame(&frame);
-  }
-  COLORREF At(int x, int y) const {
-    const uint8_t* p = &pixels_[((239 - y) * 320 + x) * 3];  // bottom row first, BGR
-    return RGB(p[2], p[1], p[0]);
-  }
-
- private:
-  std::vector<uint8_t> pixels_;
-  HostChannelState state_{};
-};
-
-// The visible top-level window whose caption holds part, or null.
-HWND FindCaption(const wchar_t* part) {
-  std::pair<const wchar_t*, HWND> search{part, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<std::pair<const wchar_t*, HWND>*>(param);
-        if (IsWindowVisible(window) && Text(window).find(s->first) != std::wstring::npos) {
-          s->second = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.second;
-}
-
 class DevicePageTest : public SettingsDialogTest {
  protected:
   // A running PiP with an opaque green border.
@@ -158,7 +125,7 @@ TEST_F(DevicePageTest, SpinsAndADragMoveThePipLiveAndTheFieldsFollow) {
   EXPECT_EQ(s.PiPWndPosX, 500);
 
   // The next frame: the rectangle's left border at 500 thousandths of 320, from the top.
-  HostPicture frame;
+  HostPicture frame(kHostFormatRgb24, 0, 0);
   EXPECT_EQ(frame.At(161, 30), RGB(0, 255, 0));
   EXPECT_NE(frame.At(157, 30), RGB(0, 255, 0));
 
@@ -288,7 +255,7 @@ TEST_F(DevicePageTest, PipBoxColourAndPropertyPagesActOnTheRunningPip) {
     if (confirm) {
       EXPECT_GT(PixelsOf(GetDlgItem(Page(0), IDC_BORDER_COLOR), RGB(10, 20, 200)), 40);
       Sleep(100);
-      HostPicture frame;
+      HostPicture frame(kHostFormatRgb24, 0, 0);
       const PipSettings& now = Settings().current;
       const int middle = MulDiv(now.PiPWndPosY, 240, 1000) + MulDiv(now.PiPWndSize, 240, 200);
       EXPECT_EQ(frame.At(MulDiv(now.PiPWndPosX, 320, 1000) + 1, middle), RGB(10, 20, 200));

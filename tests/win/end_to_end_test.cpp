@@ -58,16 +58,7 @@ TEST_F(EndToEnd, TheBorderIsExactAtFullOpacityAndBlendedBelowItOnBothHostFormats
       RebuildGraph();
       Start(format);
       ASSERT_TRUE(FramesFlowing(3000));
-      const int bytes = format == kHostFormatRgb24 ? 3 : 2;
-      std::vector<uint8_t> pixels(320 * 240 * bytes, kGrey);
-      if (format == kHostFormatYuy2) {
-        for (size_t i = 1; i < pixels.size(); i += 2) {
-          pixels[i] = 128;  // U and V: grey
-        }
-      }
-      HostChannelState state{};
-      HostFrame frame{pixels.data(), {}, &state};
-      Descriptor()->frame(&frame);
+      const HostPicture frame(format, kGrey, 128);
 
       // The left border's outer column, at 10 % of the width; half-way down the rectangle.
       const int x = 32;  // a pair wholly in the border: the picture beside it owns none of it
@@ -80,13 +71,13 @@ TEST_F(EndToEnd, TheBorderIsExactAtFullOpacityAndBlendedBelowItOnBothHostFormats
         EXPECT_LE(std::abs(got - wanted), tolerance) << got << " " << wanted;
       };
       if (format == kHostFormatRgb24) {
-        const uint8_t* p = &pixels[((239 - y) * 320 + x) * 3];  // bottom row first, B G R
-        for (int c = 0; c < 3; ++c) {
-          check(p[2 - c], kBorder[c], kGrey);
-        }
+        const COLORREF pixel = frame.At(x, y);
+        check(GetRValue(pixel), kBorder[0], kGrey);
+        check(GetGValue(pixel), kBorder[1], kGrey);
+        check(GetBValue(pixel), kBorder[2], kGrey);
       } else {
         const Yuv border = ToYuv(kBorder[0], kBorder[1], kBorder[2]);
-        const uint8_t* pair = &pixels[(y * 320 + (x & ~1)) * 2];  // Y0 U Y1 V
+        const uint8_t* pair = frame.Pair(x, y);  // Y0 U Y1 V
         check(pair[(x & 1) * 2], border.y, kGrey);
         if ((x & 1) == 0) {  // an even pixel owns the pair's colour
           check(pair[1], border.u, 128);
@@ -112,19 +103,10 @@ TEST_F(EndToEnd, HotkeysChangeTheNextFrames) {
   ASSERT_TRUE(FramesFlowing(3000));
   // The green of the pixel at x, y of the next frame over a black picture.
   const auto green = [](int x, int y) {
-    std::vector<uint8_t> pixels(320 * 240 * 3, 0);
-    HostChannelState state{};
-    HostFrame frame{pixels.data(), {}, &state};
-    Descriptor()->frame(&frame);
-    return pixels[((239 - y) * 320 + x) * 3 + 1];
+    return GetGValue(HostPicture(kHostFormatRgb24, 0, 0).At(x, y));
   };
   const auto code = [](uint32_t PipSettings::*field) {
-    for (const HotkeyRow& row : HotkeyRows()) {
-      if (row.field == field) {
-        return row.defaultCode;
-      }
-    }
-    return 0u;
+    return HotkeyRows()[HotkeyRowOf(field)].defaultCode;
   };
   EXPECT_NEAR(green(32, 60), 120, 2);  // 60 % of 200
   Press(code(&PipSettings::HK_PiPWndOpacityPlus));

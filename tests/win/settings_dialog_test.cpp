@@ -37,15 +37,6 @@ std::wstring Cell(HWND list, int item, int column) {
   return text;
 }
 
-size_t RowOf(uint32_t PipSettings::*field) {
-  for (size_t row = 0; row < kHotkeyCount; ++row) {
-    if (HotkeyRows()[row].field == field) {
-      return row;
-    }
-  }
-  return kHotkeyCount;
-}
-
 TEST_F(SettingsDialogTest, OpensOnceCentredRemembersItsPlaceAndOnlyItsButtonsCloseIt) {
   HWND dialog = Open();
   ASSERT_NE(dialog, nullptr);
@@ -122,7 +113,7 @@ TEST_F(SettingsDialogTest, CancelPutsBackTheSettingsTheHookAndTheGraphButKeepsWh
     uint32_t hotkeys;  // at opening; the dialog inverts it and PiPEnable
     uint32_t pip;
   } cases[] = {{1, 1}, {0, 0}};
-  const uint32_t togglePip = HotkeyRows()[RowOf(&PipSettings::HK_PiPOnOff)].defaultCode;
+  const uint32_t togglePip = HotkeyRows()[HotkeyRowOf(&PipSettings::HK_PiPOnOff)].defaultCode;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hotkeys);
     PipSettings& s = Settings().current;
@@ -223,7 +214,7 @@ TEST_F(SettingsDialogTest, AHotkeyCapturedWithRealKeysIsTheOneTheKeyboardHookFir
   // Enter with no row selected opens nothing.
   zhost::sendKey(list, VK_RETURN);
   Pump(200);
-  const size_t row = RowOf(&PipSettings::HK_PiPOnOff);
+  const size_t row = HotkeyRowOf(&PipSettings::HK_PiPOnOff);
   const std::wstring name = FromCp1251(HotkeyRows()[row].displayName);
   EXPECT_EQ(FindWindowW(nullptr, name.c_str()), nullptr);
 

@@ -18,6 +18,7 @@
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
 #include "tests/win/support/host_process.h"
+#include "tests/win/support/dialog_driver.h"
 #include "tests/win/support/pip_card.h"
 
 namespace kvx::test {
@@ -156,27 +157,6 @@ TEST_F(TuningTest, SwapTunesThePipToTheHostsChannelAndTheHostToThePips) {
   EXPECT_EQ(run.error, "");
   EXPECT_EQ(run.Count("host command 1225, lParam"), 1u);
   EXPECT_EQ(run.Count("lParam 1: tuned to channel 0"), 1u);
-}
-
-// The top-level window whose caption holds text, or null.
-HWND FindCaption(const wchar_t* text) {
-  struct Search {
-    const wchar_t* text;
-    HWND found;
-  } search{text, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        wchar_t caption[256] = {};
-        GetWindowTextW(window, caption, 256);
-        if (IsWindowVisible(window) && wcsstr(caption, s->text) != nullptr) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 TEST_F(TuningTest, PropertyPagesOpenInAFrameCaptionedWithTheDevicesName) {

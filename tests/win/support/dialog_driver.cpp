@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "hotkeys/hotkey_table.h"
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
 #include "tools/host/input_script.h"
@@ -81,6 +82,47 @@ std::thread WhenShown(std::wstring caption, std::function<void(HWND)> act) {
     Sleep(150);  // drawn
     act(window);
   });
+}
+
+HWND FindCaption(const wchar_t* part) {
+  std::pair<const wchar_t*, HWND> search{part, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<std::pair<const wchar_t*, HWND>*>(param);
+        if (IsWindowVisible(window) && Text(window).find(s->first) != std::wstring::npos) {
+          s->second = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+size_t HotkeyRowOf(uint32_t PipSettings::*field) {
+  for (size_t row = 0; row < kHotkeyCount; ++row) {
+    if (HotkeyRows()[row].field == field) {
+      return row;
+    }
+  }
+  return kHotkeyCount;
+}
+
+HostPicture::HostPicture(int32_t format, uint8_t fill, uint8_t chroma)
+    : pixels_(320 * 240 * (format == kHostFormatRgb24 ? 3 : 2), fill) {
+  if (format == kHostFormatYuy2) {
+    for (size_t i = 1; i < pixels_.size(); i += 2) {
+      pixels_[i] = chroma;
+    }
+  }
+  HostChannelState state{};
+  HostFrame frame{pixels_.data(), {}, &state};
+  Descriptor()->frame(&frame);
+}
+
+COLORREF HostPicture::At(int x, int y) const {
+  const uint8_t* p = &pixels_[((239 - y) * 320 + x) * 3];  // bottom row first, B G R
+  return RGB(p[2], p[1], p[0]);
 }
 
 std::thread WhenOwnedShown(HWND owner, std::function<void(HWND)> act) {
