@@ -13,3 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # realign it themselves.
 set(CMAKE_C_FLAGS_INIT "-mincoming-stack-boundary=2")
 set(CMAKE_CXX_FLAGS_INIT "-mincoming-stack-boundary=2")
+# Test programs run through 32-bit Wine in a prefix inside the build folder, where the machine
+# runs 32-bit code (cmake/wine-run skips them elsewhere).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)

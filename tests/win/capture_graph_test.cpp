@@ -289,7 +289,7 @@ TEST_F(CaptureGraphTest, RebuildingUnderTheFrameThreadAndChannelCommandsNeitherL
 
 // Done on another thread; if it hangs, the test program ends rather than the run's patience.
 void DoneWithinSeconds(DWORD seconds) {
-  const auto done = [](void*) -> DWORD {
+  const auto done = [](void*) WINAPI -> DWORD {
     Descriptor()->done();
     return 0;
   };

@@ -130,12 +130,12 @@ int WindowsOfThread() {
   int count = 0;
   EnumThreadWindows(
       GetCurrentThreadId(),
-      [](HWND window, LPARAM param) -> BOOL {
+      [](HWND window, LPARAM param) WINAPI -> BOOL {
         auto* n = reinterpret_cast<int*>(param);
         ++*n;
         EnumChildWindows(
             window,
-            [](HWND, LPARAM inner) -> BOOL {
+            [](HWND, LPARAM inner) WINAPI -> BOOL {
               ++*reinterpret_cast<int*>(inner);
               return TRUE;
             },

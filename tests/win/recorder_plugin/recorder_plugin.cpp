@@ -108,7 +108,7 @@ HWND findOwnWindow(const char* wantedClass) {
     HWND found;
   } search{wantedClass, nullptr};
   EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
+      [](HWND window, LPARAM context) WINAPI -> BOOL {
         auto* s = reinterpret_cast<Search*>(context);
         if (ownWindow(window) && className(window) == s->wantedClass) {
           s->found = window;

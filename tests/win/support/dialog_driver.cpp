@@ -87,7 +87,7 @@ std::thread WhenShown(std::wstring caption, std::function<void(HWND)> act) {
 HWND FindCaption(const wchar_t* part) {
   std::pair<const wchar_t*, HWND> search{part, nullptr};
   EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
+      [](HWND window, LPARAM param) WINAPI -> BOOL {
         auto* s = reinterpret_cast<std::pair<const wchar_t*, HWND>*>(param);
         if (IsWindowVisible(window) && Text(window).find(s->first) != std::wstring::npos) {
           s->second = window;
