@@ -11,7 +11,7 @@
 namespace kvx {
 namespace {
 
-struct Case {
+struct ComposeCase {
   int32_t srcLayout, srcWidth, srcHeight;
   Rect crop;
   int32_t dstLayout, dstWidth, dstHeight;
@@ -24,9 +24,9 @@ int32_t Between(std::mt19937& rng, int32_t lo, int32_t hi) {
   return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
 }
 
-Case RandomCase(std::mt19937& rng) {
+ComposeCase RandomCase(std::mt19937& rng) {
   const int32_t layouts[] = {kLayoutYuy2, kLayoutUyvy, kLayoutRgb24};
-  Case c{};
+  ComposeCase c{};
   c.srcLayout = layouts[Between(rng, 0, 2)];
   c.dstLayout = Between(rng, 0, 1) == 0 ? kLayoutYuy2 : kLayoutRgb24;
   const bool big = Between(rng, 0, 9) == 0;
@@ -58,8 +58,8 @@ Case RandomCase(std::mt19937& rng) {
 
 // Runs one case at one level into a fresh copy of the destination; the copy ends exactly at its
 // allocation's end, so an over-read or over-write faults under AddressSanitizer.
-std::vector<uint8_t> Run(Compositor& compositor, const Case& c, const std::vector<uint8_t>& src,
-                         const std::vector<uint8_t>& dstStart) {
+std::vector<uint8_t> Run(Compositor& compositor, const ComposeCase& c,
+                         const std::vector<uint8_t>& src, const std::vector<uint8_t>& dstStart) {
   std::vector<uint8_t> dst(dstStart);
   compositor.Compose(src.data() + c.srcShift, c.srcWidth, c.srcHeight, c.crop, c.srcLayout,
                      dst.data() + c.dstShift, c.dstWidth, c.dstHeight, c.rect, c.dstLayout,
@@ -74,7 +74,7 @@ void Compare(Isa isa, int cases, uint32_t seed) {
   Compositor vector;
   vector.SetIsa(isa);
   for (int i = 0; i < cases; ++i) {
-    const Case c = RandomCase(rng);
+    const ComposeCase c = RandomCase(rng);
     const std::vector<uint8_t> src = testing::RandomFrame(
         rng, c.srcShift + testing::FrameBytes(c.srcLayout, c.srcWidth, c.srcHeight));
     const std::vector<uint8_t> dst = testing::RandomFrame(

@@ -24,8 +24,6 @@ namespace {
 using tvcard::DevicePath;
 using tvcard::Role;
 
-constexpr GUID kPropSetTuner = {STATIC_PROPSETID_TUNER};
-
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[40];
   StringFromGUID2(guid, text, 40);

@@ -23,9 +23,6 @@ namespace fault = tvcard::fault;
 using tvcard::DevicePath;
 using tvcard::Role;
 
-constexpr DWORD kWaitMs = 2000;
-constexpr GUID kPropSetTuner = {STATIC_PROPSETID_TUNER};
-
 std::vector<std::wstring> PinNames(IBaseFilter* filter) {
   std::vector<std::wstring> names;
   ComPtr<IEnumPins> pins;

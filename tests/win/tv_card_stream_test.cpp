@@ -22,7 +22,6 @@
 namespace kvx::test {
 namespace {
 
-constexpr DWORD kWaitMs = 2000;
 constexpr int kWidth = 384;
 constexpr int kHeight = 288;
 constexpr ULONG kStationA = 175250000;  // R6 and E5

@@ -8,7 +8,6 @@
 namespace kvx::test {
 namespace {
 
-constexpr GUID kPropSetTuner = {STATIC_PROPSETID_TUNER};
 constexpr DWORD kHeaderBytes = sizeof(KSPROPERTY);
 
 // Reads a text property; false when it is missing.

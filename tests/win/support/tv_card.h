@@ -8,6 +8,8 @@
 
 #include <windows.h>
 #include <dshow.h>
+#include <ks.h>
+#include <ksmedia.h>
 
 #include <cstdint>
 #include <string>
@@ -18,6 +20,11 @@
 #include "video/com_ptr.h"
 
 namespace kvx::test {
+
+// The tuner's kernel-streaming property set.
+inline constexpr GUID kPropSetTuner = {STATIC_PROPSETID_TUNER};
+// How long a test waits for the card's frames.
+inline constexpr DWORD kWaitMs = 2000;
 
 class TvCardTest : public ComTest {
  protected:
