@@ -85,8 +85,11 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM key, LPARAM flags) {
   // followed either. A hotkey is never swallowed.
   if (code == HC_ACTION && FramesArriving(GetTickCount(), Lifecycle().LastFrameTick) &&
       Dialog().Window() == nullptr) {
+    const uint32_t down = (GetKeyState(VK_SHIFT) < 0 ? kHotkeyShift : 0) |
+                          (GetKeyState(VK_CONTROL) < 0 ? kHotkeyControl : 0) |
+                          (GetKeyState(VK_MENU) < 0 ? kHotkeyAlt : 0);
     const KeyStroke stroke = {static_cast<uint32_t>(key), (flags & (1 << 24)) != 0,
-                              (flags & (1u << 31)) != 0};
+                              (flags & (1u << 31)) != 0, down};
     if (const HotkeyCode hotkey = g_keys.Track(stroke)) {
       HookActions actions;
       RunHotkeys(hotkey, Settings().current, actions);

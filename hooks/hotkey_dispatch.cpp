@@ -77,17 +77,16 @@ void Run(const HotkeyRow& row, PipSettings& s, HotkeyActions& actions) {
 HotkeyCode KeyboardState::Track(const KeyStroke& key) {
   const uint32_t modifier = ModifierOf(key.virtualKey);
   if (key.released) {
-    modifiers_ &= ~(modifier != 0 ? modifier : kHotkeyExtended);
+    modifiers_ &= ~modifier;
     return 0;
   }
   if (modifier != 0) {
     modifiers_ |= modifier;
     return 0;
   }
-  if (key.extended) {
-    modifiers_ |= kHotkeyExtended;
-  }
-  return MakeHotkeyCode(key.virtualKey, modifiers_);
+  modifiers_ &= key.modifiersDown;
+  // The extended bit belongs to this key alone: Right is extended, numeric-pad 6 is not.
+  return MakeHotkeyCode(key.virtualKey, modifiers_ | (key.extended ? kHotkeyExtended : 0));
 }
 
 void RunHotkeys(HotkeyCode code, PipSettings& s, HotkeyActions& actions) {

@@ -31,17 +31,21 @@ struct KeyStroke {
   uint32_t virtualKey;
   bool extended;  // bit 24 of the key's flags
   bool released;  // bit 31
+  // The Shift, Ctrl and Alt bits whose keys the system reports down (kHotkeyShift, ...).
+  uint32_t modifiersDown;
 };
 
 class KeyboardState {
  public:
-  // Follows Shift, Ctrl, Alt and the extended bit; the hotkey code of a press of any other key,
-  // 0 for a release or a modifier.
+  // Follows Shift, Ctrl and Alt; the hotkey code of a press of any other key, 0 for a release
+  // or a modifier.
   HotkeyCode Track(const KeyStroke& key);
   uint32_t modifiers() const { return modifiers_; }
 
  private:
-  // Survives Stop and Start, and keeps a modifier released while the hook was not looking.
+  // The modifiers whose press the hook saw. A release the hook missed (the gate was closed, or
+  // another window had the focus) must not turn plain keys into hotkeys: the next key press
+  // keeps only the bits whose key the system still reports down.
   uint32_t modifiers_ = 0;
 };
 

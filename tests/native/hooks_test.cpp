@@ -124,18 +124,25 @@ class RecordingActions final : public HotkeyActions {
 };
 
 TEST(Hotkeys, ModifiersBuildTheCodeAndEveryMatchingCommandRunsInOrder) {
-  constexpr uint32_t kCtrl = 0x11, kShift = 0x10, kLeft = 0x25, kP = 0x50;
+  constexpr uint32_t kCtrl = 0x11, kShift = 0x10, kAlt = 0x12, kLeft = 0x25, kUp = 0x26, kP = 0x50;
+  constexpr uint32_t kCtrlHeld = kHotkeyControl;
   KeyboardState keys;
-  EXPECT_EQ(keys.Track({kCtrl, false, false}), 0u);
-  EXPECT_EQ(keys.Track({kLeft, true, false}), 2597u);  // Ctrl + extended + left arrow
-  EXPECT_EQ(keys.Track({kLeft, true, false}), 2597u);  // auto-repeat
-  EXPECT_EQ(keys.Track({kLeft, false, true}), 0u);     // clears the extended bit
-  EXPECT_EQ(keys.Track({kP, false, false}), 592u);     // Ctrl+P
-  keys.Track({kShift, false, false});
+  EXPECT_EQ(keys.Track({kCtrl, false, false, kCtrlHeld}), 0u);
+  EXPECT_EQ(keys.Track({kLeft, true, false, kCtrlHeld}), 2597u);  // Ctrl + extended + left arrow
+  EXPECT_EQ(keys.Track({kLeft, true, false, kCtrlHeld}), 2597u);  // auto-repeat
+  // The extended bit is the key's own, even while the left arrow is still down.
+  EXPECT_EQ(keys.Track({kP, false, false, kCtrlHeld}), 592u);
+  keys.Track({kShift, false, false, kCtrlHeld | kHotkeyShift});
   EXPECT_EQ(keys.modifiers(), 3u);
-  // Releasing Shift leaves Ctrl, never seen released, down.
-  keys.Track({kShift, false, true});
-  EXPECT_EQ(keys.Track({kP, false, false}), 592u);
+  keys.Track({kShift, false, true, kCtrlHeld});
+  EXPECT_EQ(keys.Track({kP, false, false, kCtrlHeld}), 592u);
+  // Alt pressed in the host and released in another window (Alt+Tab), Ctrl released while the
+  // hook was not looking: back in the host, a plain Up is not Alt+Up, and both bits are gone.
+  keys.Track({kAlt, false, false, kCtrlHeld | kHotkeyAlt});
+  EXPECT_EQ(keys.Track({kUp, true, false, 0}), 0x826u);
+  EXPECT_EQ(keys.modifiers(), 0u);
+  // A modifier the hook never saw pressed is never added, whatever the system says.
+  EXPECT_EQ(keys.Track({kP, false, false, kHotkeyAlt | kHotkeyShift}), 0x50u);
 
   PipSettings s = PipSettings::Defaults();
   RecordingActions actions;

@@ -20,13 +20,23 @@ LONG absolute(int value, int size) {
                            std::max(1, size - 1));
 }
 
-}  // namespace
-
-void sendKey(HWND window, uint32_t code) {
+void focus(HWND window) {
   if (window != nullptr) {
     SetForegroundWindow(window);
     SetFocus(window);
   }
+}
+
+}  // namespace
+
+void sendKeyEvent(HWND window, WORD key, bool up) {
+  focus(window);
+  INPUT input = keyInput(key, false, up);
+  SendInput(1, &input, sizeof(INPUT));
+}
+
+void sendKey(HWND window, uint32_t code) {
+  focus(window);
   const struct {
     uint32_t flag;
     WORD key;
@@ -76,8 +86,8 @@ std::wstring parseInputScript(const std::wstring& script, std::vector<InputActio
       actions.push_back({at + delay, what, std::move(values), step});
     };
     const size_t n = args.size();
-    if (verb == L"key" && n == 1) {
-      add(0, L"key", args);
+    if ((verb == L"key" || verb == L"keydown" || verb == L"keyup") && n == 1) {
+      add(0, verb.c_str(), args);
     } else if (verb == L"click" && n == 2) {
       add(0, L"down", args);
       add(20, L"up", args);
@@ -120,6 +130,8 @@ bool InputRunner::run(int elapsedMs) {
     observe_(a);
     if (a.verb == L"key") {
       sendKey(main_, static_cast<uint32_t>(a.args[0]));
+    } else if (a.verb == L"keydown" || a.verb == L"keyup") {
+      sendKeyEvent(main_, static_cast<WORD>(a.args[0]), a.verb == L"keyup");
     } else if (a.verb == L"down" || a.verb == L"up" || a.verb == L"move") {
       RECT client{};
       GetClientRect(video_, &client);

@@ -6,6 +6,7 @@
 // the script's start:
 //   key <code>                a hotkey code: low byte the virtual key, 0x100 Shift, 0x200 Ctrl,
 //                             0x400 Alt, 0x800 an extended key (592 is Ctrl+P)
+//   keydown <vk>, keyup <vk>  one key pressed or released alone (17 is Ctrl)
 //   click <x> <y>             the left button at a point of the picture
 //   dblclick <x> <y>          two clicks 80 ms apart
 //   drag <x1> <y1> <x2> <y2>  press at the first point, move to the second, release
@@ -31,6 +32,8 @@ namespace zhost {
 
 // Presses and releases the key of a hotkey code with its modifiers, focusing window first.
 void sendKey(HWND window, uint32_t code);
+// Presses or releases one key, focusing window first.
+void sendKeyEvent(HWND window, WORD key, bool up);
 // Moves the pointer to a point of window's client area, optionally pressing or releasing the
 // left button there.
 enum class Button { kNone, kDown, kUp };
