@@ -239,6 +239,24 @@ void StopEveryFilter() {
   }
 }
 
+bool EveryFilterRunning() {
+  ScopedLock lock(GraphLock());
+  ComPtr<IEnumFilters> filters;
+  if (!Graph().graph || FAILED(Graph().graph->EnumFilters(filters.put())) || !filters) {
+    return true;
+  }
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.put(), nullptr) == S_OK) {
+    FILTER_STATE state = State_Running;
+    // The state a filter moves to counts, even while it is still getting there; a filter that
+    // cannot tell is not held against the graph.
+    if (filter && SUCCEEDED(filter->GetState(0, &state)) && state != State_Running) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void TearDownGraph() {
   ScopedLock lock(GraphLock());
   CaptureGraph& g = Graph();

@@ -57,5 +57,8 @@ void TearDownGraph();
 // itself stopped while filters it had paused stay paused (a device that refused to run); those
 // would refuse to be removed.
 void StopEveryFilter();
+// False when a filter of the graph says it is not running after the graph was told to run.
+// Some graphs (Wine's) answer Run with success even when a filter refused to run.
+bool EveryFilterRunning();
 
 }  // namespace kvx

@@ -83,18 +83,27 @@ bool RunGraph() {
     return true;
   }
   StatusLog::LogStep(kLogStepLevel, "Run DirectShow graph ... ");
-  const HRESULT hr = control->Run();
+  HRESULT hr = control->Run();
+  if (SUCCEEDED(hr)) {
+    StatusLog::LogStep(kLogStepLevel, "Get state DirectShow graph ... ");
+    OAFilterState state;
+    control->GetState(kGetStateTimeoutMs, &state);
+    // A device that paused but refused to run leaves a frozen picture: that is no success.
+    if (!EveryFilterRunning()) {
+      hr = VFW_E_NOT_RUNNING;
+    }
+  }
   if (FAILED(hr)) {
     StatusLog::LogFailure(kLogFailureLevel, hr);
-    // A filter that refused to run can leave the others paused while the graph says stopped.
+    // The graph may count itself running already and would answer the next Run with success
+    // without running anything. A filter that refused can also leave the others paused while
+    // the graph says stopped, which its Stop does not undo.
+    control->Stop();
     StopEveryFilter();
     Dialog().StatusTextId = kStatusRunFailed;
     Dialog().PostUpdate(kUpdateStatusLine);
     return false;
   }
-  StatusLog::LogStep(kLogStepLevel, "Get state DirectShow graph ... ");
-  OAFilterState state;
-  control->GetState(kGetStateTimeoutMs, &state);
   life.GraphRunning = true;
   return true;
 }

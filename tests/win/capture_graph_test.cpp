@@ -329,6 +329,15 @@ TEST_F(CaptureGraphTest, ABusyDeviceFailsTheRunAndALostOneComesBackWithARebuild)
   RebuildGraph();
   ASSERT_TRUE(RunGraph());
   EXPECT_TRUE(FramesFlowing(2000));
+
+  // A device that pauses but will not run: the next run, once it would, really runs.
+  StopGraph();
+  SetFaults(fault::kRunFails);
+  EXPECT_FALSE(RunGraph());
+  EXPECT_EQ(Dialog().StatusTextId, kStatusRunFailed);
+  SetFaults(nullptr);
+  ASSERT_TRUE(RunGraph());
+  EXPECT_TRUE(FramesFlowing(2000));
 }
 
 }  // namespace

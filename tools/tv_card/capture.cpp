@@ -484,6 +484,10 @@ HRESULT CaptureFilter::Pause() {
 
 HRESULT CaptureFilter::Run(REFERENCE_TIME start) {
   kvx::ScopedLock lock(filterLock_);
+  if (FaultOn(fault::kRunFails)) {
+    const HRESULT paused = State() == State_Stopped ? Pause() : S_OK;
+    return FAILED(paused) ? paused : kDeviceFailure;
+  }
   const HRESULT hr = FilterBase::Run(start);
   if (FAILED(hr)) {
     return hr;

@@ -169,6 +169,8 @@ inline constexpr wchar_t kRouteQueryFails[] = L"fail-route-query";
 inline constexpr wchar_t kBusy[] = L"busy";
 // The capture device goes away after kLostAfterFrames frames (read at Run).
 inline constexpr wchar_t kLost[] = L"lost";
+// The capture filter pauses but refuses to run (read at Run).
+inline constexpr wchar_t kRunFails[] = L"fail-run";
 }  // namespace fault
 
 inline constexpr int kLostAfterFrames = 5;
