@@ -1,5 +1,7 @@
 #include "capture/channels.h"
 
+#include <map>
+
 #include "capture/capture_graph.h"
 #include "capture/channel_logic.h"
 #include "capture/tuning.h"
@@ -9,12 +11,57 @@
 namespace kvx {
 namespace {
 
+// The host's channel list as a command asks for it. A host may hold a lock of its own while it
+// calls Init, Stop or Done on another thread, and those take the graph's lock: the host is
+// therefore asked before a command takes the lock, in a first run of the command that only
+// looks (on a copy of the settings it reads, without the card), and the real run under the lock
+// gets the same answers.
+class HostChannels {
+ public:
+  const HostChannel* Ask(int32_t position) {
+    const auto [at, added] = answers_.try_emplace(position);
+    if (added) {
+      if (const HostChannel* channel = Settings().HostChannelAt(position)) {
+        at->second.known = true;
+        at->second.channel.frequency = channel->frequency;
+        at->second.channel.standard = channel->standard;
+      }
+    }
+    return at->second.known ? &at->second.channel : nullptr;
+  }
+
+ private:
+  struct Answer {
+    bool known = false;
+    HostChannel channel{};
+  };
+  std::map<int32_t, Answer> answers_;
+};
+
+class LookingSeam final : public ChannelSeam {
+ public:
+  explicit LookingSeam(HostChannels& host) : host_(host) {}
+  bool TunerUsable() override { return Lifecycle().TunerUsable; }
+  int32_t HostPosition() override { return Lifecycle().HostPosition; }
+  const HostChannel* ChannelAt(int32_t position) override { return host_.Ask(position); }
+  HResult RouteCrossbar(int32_t) override { return kOk; }
+  HResult TuneFrequency(uint32_t) override { return kOk; }
+  HResult SetVideoStandard(int32_t) override { return kOk; }
+  void TellHost(int32_t) override {}
+
+ private:
+  HostChannels& host_;
+};
+
 class CardSeam final : public ChannelSeam {
  public:
+  explicit CardSeam(HostChannels& host) : host_(host) {}
   bool TunerUsable() override { return Lifecycle().TunerUsable; }
   int32_t HostPosition() override { return Lifecycle().HostPosition; }
   const HostChannel* ChannelAt(int32_t position) override {
-    return Settings().HostChannelAt(position);
+    // Another thread's command in between may lead to a position the first run did not ask
+    // for; only then is the host asked under the lock.
+    return host_.Ask(position);
   }
   HResult RouteCrossbar(int32_t connectorType) override {
     return kvx::RouteCrossbar(connectorType);
@@ -27,13 +74,27 @@ class CardSeam final : public ChannelSeam {
                    static_cast<LPARAM>(static_cast<int64_t>(position) + 1));
     }
   }
+
+ private:
+  HostChannels& host_;
 };
 
-// Runs one command under the graph's lock.
+// Runs one command under the graph's lock, with the host's answers gathered before.
 template <class Command>
 auto Run(Command command) {
+  HostChannels host;
+  {
+    const PipSettings& live = Settings().current;
+    PipSettings looked = PipSettings::Defaults();
+    looked.PiPChannelOrder = live.PiPChannelOrder;
+    looked.PiPTVChannel = live.PiPTVChannel;
+    looked.VideoSystem = live.VideoSystem;
+    LookingSeam seam(host);
+    ChannelCommands commands(seam, looked);
+    command(commands);
+  }
   ScopedLock lock(GraphLock());
-  CardSeam seam;
+  CardSeam seam(host);
   ChannelCommands commands(seam, Settings().current);
   return command(commands);
 }

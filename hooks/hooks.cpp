@@ -8,6 +8,7 @@
 #include "hooks/hotkey_dispatch.h"
 #include "hooks/mouse_drag.h"
 #include "plugin/plugin.h"
+#include "plugin/shared_value.h"
 #include "settings/settings_store.h"
 #include "ui/settings_dialog.h"
 
@@ -20,6 +21,11 @@ HHOOK g_mouseHook = nullptr;
 HHOOK g_keyboardHook = nullptr;
 MouseDrag g_drag;
 KeyboardState g_keys;
+// The thread the mouse hook watches, and whether a drag holds its mouse capture. A hook removed
+// from another thread leaves the drag to be dropped by the procedure's next call.
+SharedValue<uint32_t> g_mouseThread;
+SharedValue<bool> g_holdsCapture;
+SharedValue<bool> g_dropDrag;
 
 class HookActions final : public HotkeyActions {
  public:
@@ -51,6 +57,10 @@ LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
   if (code != HC_ACTION || mouse == nullptr) {
     return CallNextHookEx(nullptr, code, message, data);
   }
+  if (g_dropDrag) {
+    g_dropDrag = false;
+    g_drag.Abandon();
+  }
   auto* video = static_cast<HWND>(Settings().VideoWindow);
   MouseEvent event = {MessageOf(message), false, 0, 0, 0, 0, GetTickCount(), GetDoubleClickTime()};
   event.gateOpen = FramesArriving(event.tick, Lifecycle().LastFrameTick) &&
@@ -66,9 +76,11 @@ LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
   const MouseOutcome out = g_drag.Handle(event, Settings().current);
   if (out.capture) {
     SetCapture(video);
+    g_holdsCapture = true;
   }
   if (out.releaseCapture) {
     ReleaseCapture();
+    g_holdsCapture = false;
   }
   if (out.positionChanged) {
     Dialog().PostUpdate(kUpdatePosX);
@@ -98,7 +110,7 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM key, LPARAM flags) {
   return CallNextHookEx(nullptr, code, key, flags);
 }
 
-void Install(HHOOK& hook, int kind, HOOKPROC procedure) {
+DWORD Install(HHOOK& hook, int kind, HOOKPROC procedure) {
   if (HHOOK old = std::exchange(hook, nullptr)) {
     UnhookWindowsHookEx(old);
   }
@@ -107,6 +119,7 @@ void Install(HHOOK& hook, int kind, HOOKPROC procedure) {
   if (thread != 0) {
     hook = SetWindowsHookExW(kind, procedure, nullptr, thread);
   }
+  return thread;
 }
 
 void Remove(HHOOK& hook) {
@@ -118,7 +131,7 @@ void Remove(HHOOK& hook) {
 }  // namespace
 
 void InstallMouseHook() {
-  Install(g_mouseHook, WH_MOUSE, &MouseProc);
+  g_mouseThread = Install(g_mouseHook, WH_MOUSE, &MouseProc);
 }
 
 void InstallKeyboardHook() {
@@ -127,8 +140,18 @@ void InstallKeyboardHook() {
 
 void RemoveMouseHook() {
   Remove(g_mouseHook);
-  if (g_drag.Abandon()) {
-    ReleaseCapture();
+  if (GetCurrentThreadId() == g_mouseThread) {
+    if (g_drag.Abandon()) {
+      ReleaseCapture();
+      g_holdsCapture = false;
+    }
+    return;
+  }
+  // Another thread: the drag state is the procedure's, and ReleaseCapture would act on this
+  // thread alone. The video window's own thread lets go of the capture on WM_CANCELMODE.
+  g_dropDrag = true;
+  if (g_holdsCapture.exchange(false)) {
+    PostMessageW(static_cast<HWND>(Settings().VideoWindow), WM_CANCELMODE, 0, 0);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "plugin/status_log.h"
 #include "settings/host_windows.h"
 #include "settings/settings_store.h"
+#include "ui/modal_scope.h"
 #include "ui/settings_dialog.h"
 #include "video/frame_guard.h"
 
@@ -54,22 +55,29 @@ const PluginDescriptor* Descriptor() {
 }
 
 void RebuildGraph() {
-  ScopedLock lock(GraphLock());
-  LifecycleState& life = Lifecycle();
-  if (life.GraphBuilt) {
-    TearDownGraph();
-    life.GraphBuilt = false;
+  bool built = false;
+  {
+    ScopedLock lock(GraphLock());
+    LifecycleState& life = Lifecycle();
+    if (life.GraphBuilt) {
+      TearDownGraph();
+      life.GraphBuilt = false;
+    }
+    built = BuildGraph();
+    if (built) {
+      life.GraphBuilt = true;
+      Dialog().StatusTextId = kStatusGood;
+      life.TunerUsable = SUCCEEDED(SetupTuner());
+    } else {
+      // Releases whatever the failed build acquired.
+      TearDownGraph();
+      life.GraphBuilt = false;
+      Dialog().StatusTextId = kStatusBuildFailed;
+    }
   }
-  if (BuildGraph()) {
-    life.GraphBuilt = true;
-    Dialog().StatusTextId = kStatusGood;
-    life.TunerUsable = SUCCEEDED(SetupTuner());
+  // A command of its own, outside the lock: it asks the host for its channel list.
+  if (built) {
     SetChannel(Settings().current.PiPChannelOrder);
-  } else {
-    // Releases whatever the failed build acquired.
-    TearDownGraph();
-    life.GraphBuilt = false;
-    Dialog().StatusTextId = kStatusBuildFailed;
   }
   Dialog().PostUpdate(kUpdateStatusLine);
 }
@@ -222,6 +230,12 @@ void KVX_CDECL ShowSettings(void* parentWindow) {
 
 void KVX_CDECL Done() {
   ResourceScope scope;
+  // Called from a message one of our modal boxes dispatched: the host may unload the module as
+  // soon as we return, while that box's loop is still ours to return into.
+  if (InsideModalLoop()) {
+    PinModule();
+    CloseModalBoxes();
+  }
   // No hook may outlive the module, even when the host skipped Stop.
   Lifecycle().Started = false;
   RemoveKeyboardHook();
@@ -234,7 +248,7 @@ void KVX_CDECL Done() {
   SaveSettings();
   if (g_comThread != 0 && g_comThread == GetCurrentThreadId()) {
     g_comThread = 0;
-    CoUninitialize();
+    AfterModalLoops([] { CoUninitialize(); });
   }
 }
 

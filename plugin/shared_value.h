@@ -20,6 +20,8 @@ class SharedValue {
     value_.store(value, std::memory_order_relaxed);
     return *this;
   }
+  // The value before, replaced in one step.
+  T exchange(T value) { return value_.exchange(value, std::memory_order_relaxed); }
 
  private:
   std::atomic<T> value_{};

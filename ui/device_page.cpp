@@ -13,6 +13,7 @@
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
 #include "ui/dialog_rules.h"
+#include "ui/modal_scope.h"
 #include "ui/resource_ids.h"
 #include "ui/update_codes.h"
 
@@ -142,7 +143,11 @@ BOOL DevicePage::OnInitDialog() {
 }
 
 void DevicePage::Post(WPARAM code) {
-  PostMessageW(Window(), kWmPipUpdate, code, 0);
+  // The page may be gone after the save button's driver calls; a post to no window would land
+  // in the host's own queue.
+  if (HWND window = Window()) {
+    PostMessageW(window, kWmPipUpdate, code, 0);
+  }
 }
 
 void DevicePage::Update(WPARAM code) {
@@ -277,6 +282,7 @@ void DevicePage::ChooseBorderColor() {
   choose.Flags = CC_RGBINIT | CC_FULLOPEN;
   BOOL chosen = FALSE;
   {
+    ModalScope loop;
     OwnersDisabled host(owner);
     chosen = ChooseColorW(&choose);
   }
@@ -291,6 +297,8 @@ void DevicePage::ChooseBorderColor() {
 }
 
 void DevicePage::ShowPages(int buttonId) {
+  // Outside the filter's reference: COM may only go once the frame has let go of the filter.
+  ModalScope loop;
   ComPtr<IBaseFilter> filter;
   {
     ScopedLock lock(GraphLock());

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "plugin/module_scope.h"
+#include "ui/modal_scope.h"
 
 namespace kvx {
 namespace {
@@ -22,21 +23,6 @@ bool IsEnterOrEscape(const MSG& msg) {
          (character && (msg.wParam == L'\r' || msg.wParam == 0x1B));
 }
 
-LRESULT CALLBACK RouteDialogKeys(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION && wParam == PM_REMOVE) {
-    MSG* msg = reinterpret_cast<MSG*>(lParam);
-    const HWND dialog = t_modeless;
-    if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST && dialog != nullptr &&
-        !IsEnterOrEscape(*msg) && (msg->hwnd == dialog || IsChild(dialog, msg->hwnd)) &&
-        IsDialogMessageW(dialog, msg)) {
-      msg->message = WM_NULL;
-      msg->wParam = 0;
-      msg->lParam = 0;
-    }
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
 void LoadCommonControls() {
   static const bool loaded = [] {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES |
@@ -48,6 +34,23 @@ void LoadCommonControls() {
 }
 
 }  // namespace
+
+LRESULT CALLBACK RouteDialogKeys(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION && wParam == PM_REMOVE) {
+    MSG* msg = reinterpret_cast<MSG*>(lParam);
+    const HWND dialog = t_modeless;
+    if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST && dialog != nullptr &&
+        !IsEnterOrEscape(*msg) && (msg->hwnd == dialog || IsChild(dialog, msg->hwnd))) {
+      auto* self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(dialog, DWLP_USER));
+      if ((self != nullptr && self->TranslateKey(*msg)) || IsDialogMessageW(dialog, msg)) {
+        msg->message = WM_NULL;
+        msg->wParam = 0;
+        msg->lParam = 0;
+      }
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 std::wstring FromCp1251(std::string_view text) {
   if (text.empty()) {
@@ -103,12 +106,16 @@ OwnersDisabled::OwnersDisabled(HWND owner, bool withOwner) {
 
 OwnersDisabled::~OwnersDisabled() {
   for (HWND window : disabled_) {
-    EnableWindow(window, TRUE);
+    // Done may have destroyed the settings dialog while the modal window ran.
+    if (IsWindow(window)) {
+      EnableWindow(window, TRUE);
+    }
   }
 }
 
 INT_PTR DialogWindow::RunModal(HWND owner) {
   LoadCommonControls();
+  ModalScope loop;
   OwnersDisabled host(owner);
   modal_ = true;
   const INT_PTR result = DialogBoxParamW(PluginModule(), MAKEINTRESOURCEW(templateId_), owner,

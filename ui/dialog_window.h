@@ -87,6 +87,9 @@ class DialogWindow {
   virtual void OnDestroy() {}
   // After the window's last message.
   virtual void OnFinalMessage() {}
+  // A modeless dialog's keyboard message before the dialog manager sees it: true when it was
+  // handled (it then goes no further).
+  virtual bool TranslateKey(const MSG&) { return false; }
 
   void SetItemText(int id, const std::wstring& text) {
     SetDlgItemTextW(Window(), id, text.c_str());
@@ -112,6 +115,7 @@ class DialogWindow {
     int count;
   };
 
+  friend LRESULT CALLBACK RouteDialogKeys(int code, WPARAM wParam, LPARAM lParam);
   static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 

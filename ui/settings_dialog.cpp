@@ -143,6 +143,22 @@ void SettingsDialog::Update(WPARAM code) {
   }
 }
 
+bool SettingsDialog::TranslateKey(const MSG& msg) {
+  // Ctrl+Tab and Ctrl+Shift+Tab turn the page, as in the system's own tabbed dialogs; the focus
+  // goes to the new page's first control.
+  if (msg.message != WM_KEYDOWN || msg.wParam != VK_TAB || GetKeyState(VK_CONTROL) >= 0) {
+    return false;
+  }
+  uint32_t& tab = Settings().current.SettingsTab;
+  tab = tab == 0 ? 1 : 0;
+  Update(kUpdateTab);
+  HWND page = tab == 0 ? devicePage_.Window() : hotkeysPage_.Window();
+  if (HWND first = GetNextDlgTabItem(page, nullptr, FALSE)) {
+    SendMessageW(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+  }
+  return true;
+}
+
 void SettingsDialog::Ok() {
   // Device and format choices not applied with the device page's save button are dropped.
   AppliedDeviceSelection().PutBack(Settings().current);

@@ -42,6 +42,7 @@ class SettingsDialog : public DialogWindow {
   BOOL OnInitDialog() override;
   void OnDestroy() override;
   void OnFinalMessage() override;
+  bool TranslateKey(const MSG& msg) override;
   void Update(WPARAM code);
   void Ok();
   void Cancel();

@@ -338,6 +338,9 @@ TEST_F(CaptureGraphTest, ABusyDeviceFailsTheRunAndALostOneComesBackWithARebuild)
   SetFaults(nullptr);
   ASSERT_TRUE(RunGraph());
   EXPECT_TRUE(FramesFlowing(2000));
+  // Done on the graph while it streams.
+  DoneWithinSeconds(10);
+  EXPECT_FALSE(Graph().graph);
 }
 
 }  // namespace

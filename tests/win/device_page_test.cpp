@@ -149,6 +149,36 @@ TEST_F(DevicePageTest, SpinsAndADragMoveThePipLiveAndTheFieldsFollow) {
   const std::string posY = TenthsText(s.PiPWndPosY);
   EXPECT_EQ(Field(IDC_POS_X_FIELD), std::wstring(posX.begin(), posX.end()));
   EXPECT_EQ(Field(IDC_POS_Y_FIELD), std::wstring(posY.begin(), posY.end()));
+
+  // The host stops on another thread in the middle of a drag: the video window lets go of the
+  // mouse, and after the next Start a drag moves the PiP again.
+  RECT client{};
+  GetClientRect(video_, &client);
+  const auto middle = [&](int32_t pos, int32_t size) {
+    return MulDiv(pos, size, 1000) + MulDiv(s.PiPWndSize, size, 200);
+  };
+  const int x2 = middle(s.PiPWndPosX, client.right);
+  const int y2 = middle(s.PiPWndPosY, client.bottom);
+  Lifecycle().LastFrameTick = GetTickCount();
+  zhost::sendMouse(video_, x2, y2, zhost::Button::kDown);
+  Pump(50);
+  EXPECT_EQ(GetCapture(), video_);
+  std::thread([] { Descriptor()->stop(); }).join();
+  Pump(50);
+  EXPECT_EQ(GetCapture(), nullptr);
+  zhost::sendMouse(video_, x2, y2, zhost::Button::kUp);
+  Pump(50);
+  Start(kHostFormatRgb24);
+  const int32_t before = s.PiPWndPosX;
+  for (const auto& [dx, button] :
+       {std::pair{0, zhost::Button::kDown}, std::pair{30, zhost::Button::kNone},
+        std::pair{30, zhost::Button::kUp}}) {
+    Lifecycle().LastFrameTick = GetTickCount();
+    zhost::sendMouse(video_, x2 + dx, y2, button);
+    Pump(50);
+  }
+  EXPECT_GT(s.PiPWndPosX, before);
+  EXPECT_EQ(GetCapture(), nullptr);
 }
 
 TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
@@ -228,8 +258,33 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
 }
 
 TEST_F(DevicePageTest, PipBoxColourAndPropertyPagesActOnTheRunningPip) {
+  PipSettings& s = Settings().current;
+  s.StreamSize = 3;
   StartPip();
   HWND dialog = Open();
+  // The border box and the standard and size lists write their settings; refreshes 10 to 12
+  // show the settings again.
+  EXPECT_EQ(SendDlgItemMessageW(Page(0), IDC_STREAM_SIZE_LIST, CB_GETCURSEL, 0, 0), 3);
+  Click(Page(0), IDC_BORDER_ENABLE);
+  Pick(IDC_VIDEO_STANDARD_LIST, 4);
+  Pick(IDC_STREAM_SIZE_LIST, 5);
+  EXPECT_EQ(s.BorderEnable, 0u);
+  EXPECT_EQ(s.VideoSystem, 4u);
+  EXPECT_EQ(s.StreamSize, 5);
+  s.BorderEnable = 1;
+  s.VideoSystem = 2;
+  s.PiPEnable = 0;
+  for (WPARAM code : {kUpdateBorder, kUpdateStandard, kUpdatePipEnable}) {
+    Dialog().PostUpdate(code);
+  }
+  Pump(50);
+  EXPECT_EQ(SendDlgItemMessageW(Page(0), IDC_BORDER_ENABLE, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(SendDlgItemMessageW(Page(0), IDC_VIDEO_STANDARD_LIST, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(SendDlgItemMessageW(Page(0), IDC_PIP_ENABLE, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  s.PiPEnable = 1;
+  Dialog().PostUpdate(kUpdatePipEnable);
+  Pump(50);
+
   Click(Page(0), IDC_PIP_ENABLE);
   EXPECT_EQ(Settings().current.PiPEnable, 0u);
   EXPECT_FALSE(Lifecycle().GraphRunning);

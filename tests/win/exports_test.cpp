@@ -3,9 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "plugin/host_records.h"
+#include "tests/win/support/pip_card.h"
+#include "ui/resource_ids.h"
 
 namespace {
 
@@ -67,6 +74,91 @@ TEST_F(PluginDll, StatusLineTextsAreInTheStringTable) {
                L"!!! Устройство PiP не выбрано, выбрано неверно или занято другой программой !!!");
   ASSERT_GT(LoadStringW(module_, 5, text, 200), 0);
   EXPECT_STREQ(text, L"!!! Устройство PiP не может быть запущено !!!");
+}
+
+// A host that calls Done from a timer firing inside one of the plug-in's modal boxes, and
+// unloads the DLL as soon as Done returns, on a user-interface thread of its own without COM.
+struct HarshHost {
+  HMODULE module = nullptr;
+  const kvx::PluginDescriptor* plugin = nullptr;
+  HWND dialog = nullptr;
+  bool boxOpen = false;
+  bool freed = false;
+};
+HarshHost* g_host = nullptr;
+
+// Fires until the box is open (the one enabled window with a caption: the box disables the
+// dialog and the host's window), then calls Done and unloads.
+void CALLBACK DoneAndUnload(HWND, UINT, UINT_PTR timer, DWORD) {
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM) WINAPI -> BOOL {
+        const LONG style = GetWindowLongW(window, GWL_STYLE);
+        g_host->boxOpen |= IsWindowVisible(window) && IsWindowEnabled(window) &&
+                           (style & WS_CAPTION) == WS_CAPTION && window != g_host->dialog;
+        return TRUE;
+      },
+      0);
+  if (!g_host->boxOpen) {
+    return;
+  }
+  KillTimer(nullptr, timer);
+  g_host->plugin->done();
+  g_host->freed = FreeLibrary(g_host->module) != FALSE;
+}
+
+using UnloadInsideModalBox = kvx::test::TvCardTest;
+
+TEST_F(UnloadInsideModalBox, DoneFromTheAboutBoxOrAPropertyFrameReturnsAndTheHostGoesOn) {
+  namespace fs = std::filesystem;
+  using tvcard::Role;
+  // The DLL keeps its settings beside the host program, this test program.
+  const fs::path folder = BesideThisProgram(L"Plugins");
+  fs::create_directories(folder);
+  std::ofstream(folder / L"KVX_PiP.ini", std::ios::binary)
+      << "[COMMON]\r\nCrossbarDevicePath=" << kvx::test::Path(1, Role::kCrossbar)
+      << "\r\nCaptureDevicePath=" << kvx::test::Path(1, Role::kCapture) << "\r\n";
+  for (const int button : {IDC_SETTINGS_ABOUT, IDC_CAPTURE_PAGES}) {
+    HarshHost host;
+    g_host = &host;
+    std::atomic<bool> returned{false};
+    std::thread ui([&] {
+      host.module = LoadLibraryW(BesideThisProgram(L"KVX_PiP.dll").c_str());
+      ASSERT_NE(host.module, nullptr);
+      host.plugin = reinterpret_cast<kvx::PluginDescriptorFn>(
+          reinterpret_cast<void*>(GetProcAddress(host.module, "Zorvinta_Plugin_PR")))();
+      kvx::HostCallbacks callbacks{nullptr, nullptr};
+      host.plugin->init(&callbacks);
+      HWND window = CreateWindowW(L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400,
+                                  300, nullptr, nullptr, nullptr, nullptr);
+      host.plugin->showSettings(&window);
+      host.dialog = FindWindowW(L"#32770", L"KVX_PiP плагин");
+      ASSERT_NE(host.dialog, nullptr);
+      HWND target = button == IDC_SETTINGS_ABOUT
+                        ? host.dialog
+                        : FindWindowExW(GetDlgItem(host.dialog, IDC_SETTINGS_TABS), nullptr,
+                                        L"#32770", nullptr);  // the device page
+      SetTimer(nullptr, 0, 300, &DoneAndUnload);
+      SendMessageW(target, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(target, button)));
+      DestroyWindow(window);
+      returned = true;
+    });
+    for (int i = 0; i < 1000 && !returned; ++i) {
+      Sleep(10);
+    }
+    if (!returned) {
+      ADD_FAILURE() << "the host's thread is still in the box " << button;
+      std::fflush(nullptr);
+      TerminateProcess(GetCurrentProcess(), 3);
+    }
+    ui.join();
+    EXPECT_TRUE(host.boxOpen) << button;
+    EXPECT_TRUE(host.freed) << button;
+  }
+  EXPECT_EQ(CardObjects(), 0);
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
 }
 
 }  // namespace

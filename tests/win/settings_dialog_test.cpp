@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -37,6 +38,29 @@ std::wstring Cell(HWND list, int item, int column) {
   return text;
 }
 
+// The controls of a page that Tab should reach.
+std::set<HWND> TabStops(HWND page) {
+  std::set<HWND> stops;
+  for (HWND c = GetWindow(page, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    const LONG style = GetWindowLongW(c, GWL_STYLE);
+    if ((style & (WS_TABSTOP | WS_VISIBLE | WS_DISABLED)) == (WS_TABSTOP | WS_VISIBLE)) {
+      stops.insert(c);
+    }
+  }
+  return stops;
+}
+
+// Where the focus went, key press after key press.
+std::set<HWND> FocusAfter(uint32_t key, size_t presses) {
+  std::set<HWND> seen;
+  for (size_t i = 0; i < presses; ++i) {
+    zhost::sendKey(nullptr, key);
+    Pump(40);
+    seen.insert(GetFocus());
+  }
+  return seen;
+}
+
 TEST_F(SettingsDialogTest, OpensOnceCentredRemembersItsPlaceAndOnlyItsButtonsCloseIt) {
   HWND dialog = Open();
   ASSERT_NE(dialog, nullptr);
@@ -50,6 +74,28 @@ TEST_F(SettingsDialogTest, OpensOnceCentredRemembersItsPlaceAndOnlyItsButtonsClo
   EXPECT_TRUE(IsWindowVisible(Page(0)));
   EXPECT_FALSE(IsWindowVisible(Page(1)));
   Shot(dialog, L"settings_device_page.png");
+
+  // From the buttons, Tab and Shift+Tab reach every control of the visible page; Ctrl+Tab turns
+  // the page and takes the focus into it.
+  const std::set<HWND> stops = TabStops(Page(0));
+  ASSERT_GT(stops.size(), 15u);
+  SetForegroundWindow(dialog);
+  SetFocus(GetDlgItem(dialog, IDC_SETTINGS_OK));
+  for (const uint32_t key : {0x009u, 0x109u}) {  // Tab, Shift+Tab
+    const std::set<HWND> seen = FocusAfter(key, stops.size() + 4);
+    for (HWND stop : stops) {
+      EXPECT_EQ(seen.count(stop), 1u) << key << " " << GetDlgCtrlID(stop);
+    }
+  }
+  zhost::sendKey(nullptr, 0x209);  // Ctrl+Tab
+  Pump(50);
+  EXPECT_EQ(Settings().current.SettingsTab, 1u);
+  EXPECT_TRUE(IsWindowVisible(Page(1)));
+  EXPECT_TRUE(IsChild(Page(1), GetFocus()));
+  zhost::sendKey(nullptr, 0x309);  // Ctrl+Shift+Tab
+  Pump(50);
+  EXPECT_EQ(Settings().current.SettingsTab, 0u);
+  EXPECT_TRUE(IsChild(Page(0), GetFocus()));
 
   ShowSettings(&host_);  // a second time: the same dialog, flashed
   Pump(50);
@@ -250,21 +296,35 @@ TEST_F(SettingsDialogTest, AHotkeyCapturedWithRealKeysIsTheOneTheKeyboardHookFir
   }
   ASSERT_EQ(Dialog().Window(), dialog);
 
-  // The about box is owned by the dialog; Enter closes it.
-  std::atomic<bool> aboutOwned{false};
-  std::thread closer = WhenOwnedShown(dialog, [&](HWND about) {
-    aboutOwned = about != nullptr && !IsWindowEnabled(dialog) && !IsWindowEnabled(host_);
-    Shot(about, L"about.png");
-    zhost::sendKey(nullptr, VK_RETURN);
-  });
-  Click(dialog, IDC_SETTINGS_ABOUT);
-  closer.join();
-  EXPECT_TRUE(aboutOwned);
-  EXPECT_TRUE(IsWindowEnabled(dialog));
-  EXPECT_TRUE(IsWindowEnabled(host_));
+  // The about box is owned by the dialog; Enter closes it, and so does its close box.
+  for (const bool closeBox : {false, true}) {
+    std::atomic<bool> aboutOwned{false};
+    std::thread closer = WhenOwnedShown(dialog, [&](HWND about) {
+      aboutOwned = about != nullptr && !IsWindowEnabled(dialog) && !IsWindowEnabled(host_);
+      if (closeBox) {
+        aboutOwned = aboutOwned && (GetWindowLongW(about, GWL_STYLE) & WS_SYSMENU) != 0;
+        PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
+      } else {
+        Shot(about, L"about.png");
+        zhost::sendKey(nullptr, VK_RETURN);
+      }
+    });
+    Click(dialog, IDC_SETTINGS_ABOUT);
+    closer.join();
+    EXPECT_TRUE(aboutOwned) << closeBox;
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+    EXPECT_TRUE(IsWindowEnabled(host_));
+  }
 
   Click(dialog, IDC_SETTINGS_OK);
   const uint32_t pip = s.PiPEnable;
+  Press(kCtrlRight);
+  EXPECT_EQ(s.PiPEnable, 1 - pip);
+  // The hotkeys box cleared and OK: the same keys do nothing any more.
+  dialog = Open();
+  Click(Page(1), IDC_HOTKEYS_ENABLE);
+  Click(dialog, IDC_SETTINGS_OK);
+  EXPECT_EQ(s.HotKeysEnable, 0u);
   Press(kCtrlRight);
   EXPECT_EQ(s.PiPEnable, 1 - pip);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -48,8 +49,22 @@ using TuningTest = PipCardTest;
 
 TEST_F(TuningTest, ChannelCommandsSetTheCardsTunerCrossbarAndDecoder) {
   Settings().current.VideoSystem = 2;  // PAL unless the channel says otherwise
+  // The card's tuner left on FM radio and its second input: the build puts it back on TV and
+  // input 0.
+  CardFilters before = BindCard(1);
+  KSPROPERTY_TUNER_MODE_S mode = {};
+  mode.Mode = KSPROPERTY_TUNER_MODE_FM_RADIO;
+  ASSERT_EQ(SetTunerRecord(before.tuner.get(), KSPROPERTY_TUNER_MODE, &mode, sizeof mode), S_OK);
+  KSPROPERTY_TUNER_INPUT_S input = {};
+  input.InputIndex = 1;
+  ASSERT_EQ(SetTunerRecord(before.tuner.get(), KSPROPERTY_TUNER_INPUT, &input, sizeof input), S_OK);
   RebuildGraph();
   ASSERT_TRUE(Lifecycle().TunerUsable);
+  ASSERT_EQ(GetTunerRecord(before.tuner.get(), KSPROPERTY_TUNER_MODE, &mode, sizeof mode), S_OK);
+  ASSERT_EQ(GetTunerRecord(before.tuner.get(), KSPROPERTY_TUNER_INPUT, &input, sizeof input), S_OK);
+  EXPECT_EQ(mode.Mode, static_cast<ULONG>(KSPROPERTY_TUNER_MODE_TV));
+  EXPECT_EQ(input.InputIndex, 0u);
+  before = {};
   EXPECT_EQ(TheTunerRange().MinFrequency, 45000000u);  // the card's TV range
   EXPECT_EQ(TheTunerRange().MaxFrequency, 860000000u);
   const struct {
@@ -157,6 +172,43 @@ TEST_F(TuningTest, SwapTunesThePipToTheHostsChannelAndTheHostToThePips) {
   EXPECT_EQ(run.error, "");
   EXPECT_EQ(run.Count("host command 1225, lParam"), 1u);
   EXPECT_EQ(run.Count("lParam 1: tuned to channel 0"), 1u);
+}
+
+// A host that holds a lock of its own around its calls into the plug-in and takes it in its
+// channel lookup as well.
+std::mutex g_hostLock;
+std::atomic<bool> g_lookingUp{false};
+HostChannel* KVX_CDECL LockingLookup(int32_t position) {
+  g_lookingUp = true;
+  std::lock_guard<std::mutex> hold(g_hostLock);
+  return position >= 0 && position < kTestChannelCount ? &kTestChannels[position] : nullptr;
+}
+
+TEST_F(TuningTest, AHostLockingAroundItsCallsNeverWaitsOnAChannelCommand) {
+  RebuildGraph();
+  ASSERT_TRUE(RunGraph());
+  Settings().host = HostCallbacks{&LockingLookup, nullptr};
+  std::unique_lock<std::mutex> host(g_hostLock);
+  std::thread user([] { SetChannel(3); });  // a hotkey on the user-interface thread
+  while (!g_lookingUp) {
+    Sleep(1);
+  }
+  Sleep(50);
+  // The host's Stop, from inside its lock.
+  std::atomic<bool> stopped{false};
+  std::thread stop([&] {
+    StopGraph();
+    stopped = true;
+  });
+  for (int i = 0; i < 300 && !stopped; ++i) {
+    Sleep(10);
+  }
+  EXPECT_TRUE(stopped);
+  host.unlock();
+  user.join();
+  stop.join();
+  EXPECT_EQ(Settings().current.PiPChannelOrder, 3);
+  EXPECT_EQ(ReadCard().frequency, 471250000u);
 }
 
 TEST_F(TuningTest, PropertyPagesOpenInAFrameCaptionedWithTheDevicesName) {
