@@ -3,16 +3,17 @@
 # GoogleTest and GoogleMock, and compile their own code for debugging (-Og, line tables) whatever
 # the preset's optimisation: the product code they link keeps the preset's flags.
 
-# Windows targets of ours: the product's Windows half precompiles the headers; the host
-# stand-in and the virtual card, compiled with the same flags, reuse its precompiled header.
+# Windows targets of ours: kvx_win (the product's Windows half) and the host stand-in precompile
+# the headers; a target compiled with the same flags as one of them reuses its header
+# (REUSE_FROM <target>).
 function(kvx_precompile_windows target)
   if(NOT WIN32)
     return()
   endif()
-  if(target STREQUAL "kvx_win")
-    target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/precompiled_windows.h)
+  if(ARGC GREATER 2 AND ARGV1 STREQUAL "REUSE_FROM")
+    target_precompile_headers(${target} REUSE_FROM ${ARGV2})
   else()
-    target_precompile_headers(${target} REUSE_FROM kvx_win)
+    target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/precompiled_windows.h)
   endif()
 endfunction()
 

@@ -1,9 +1,11 @@
 #include "plugin/module_scope.h"
 
+#include "plugin/thread_slot.h"
+
 namespace kvx {
 namespace {
 
-thread_local HINSTANCE t_resourceModule = nullptr;
+ThreadSlot<HINSTANCE> t_resourceModule;
 
 }  // namespace
 
@@ -19,15 +21,15 @@ HINSTANCE PluginModule() {
 }
 
 HINSTANCE ResourceModule() {
-  return t_resourceModule;
+  return t_resourceModule.Get();
 }
 
-ResourceScope::ResourceScope() : previous_(t_resourceModule) {
-  t_resourceModule = PluginModule();
+ResourceScope::ResourceScope() : previous_(t_resourceModule.Get()) {
+  t_resourceModule.Set(PluginModule());
 }
 
 ResourceScope::~ResourceScope() {
-  t_resourceModule = previous_;
+  t_resourceModule.Set(previous_);
 }
 
 }  // namespace kvx

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "plugin/module_scope.h"
+#include "plugin/thread_slot.h"
 #include "ui/modal_scope.h"
 
 namespace kvx {
@@ -13,8 +14,8 @@ namespace {
 // dialog. A message hook on the dialog's thread does it for the loop. Enter and Escape stay with
 // the control that has the focus (the hotkey list opens a row on Enter): in this dialog they
 // neither apply nor cancel anything.
-thread_local HWND t_modeless = nullptr;
-thread_local HHOOK t_keyRouting = nullptr;
+ThreadSlot<HWND> t_modeless;
+ThreadSlot<HHOOK> t_keyRouting;
 
 bool IsEnterOrEscape(const MSG& msg) {
   const bool key = msg.message == WM_KEYDOWN || msg.message == WM_KEYUP;
@@ -25,10 +26,14 @@ bool IsEnterOrEscape(const MSG& msg) {
 
 void LoadCommonControls() {
   static const bool loaded = [] {
+    // The standard classes apart: the common controls Windows XP loads without a manifest know
+    // only the others.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES |
-                                                        ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS |
-                                                        ICC_STANDARD_CLASSES};
-    return InitCommonControlsEx(&controls) != FALSE;
+                                                        ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS};
+    const bool ours = InitCommonControlsEx(&controls) != FALSE;
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+    return ours;
   }();
   (void)loaded;
 }
@@ -38,7 +43,7 @@ void LoadCommonControls() {
 LRESULT CALLBACK RouteDialogKeys(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION && wParam == PM_REMOVE) {
     MSG* msg = reinterpret_cast<MSG*>(lParam);
-    const HWND dialog = t_modeless;
+    const HWND dialog = t_modeless.Get();
     if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST && dialog != nullptr &&
         !IsEnterOrEscape(*msg) && (msg->hwnd == dialog || IsChild(dialog, msg->hwnd))) {
       auto* self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(dialog, DWLP_USER));
@@ -86,10 +91,10 @@ bool DialogWindow::Create(HWND parent) {
   if (window == nullptr) {
     return false;
   }
-  if ((GetWindowLongW(window, GWL_STYLE) & WS_CHILD) == 0 && t_keyRouting == nullptr) {
-    t_modeless = window;
-    t_keyRouting =
-        SetWindowsHookExW(WH_GETMESSAGE, &RouteDialogKeys, nullptr, GetCurrentThreadId());
+  if ((GetWindowLongW(window, GWL_STYLE) & WS_CHILD) == 0 && t_keyRouting.Get() == nullptr) {
+    t_modeless.Set(window);
+    t_keyRouting.Set(
+        SetWindowsHookExW(WH_GETMESSAGE, &RouteDialogKeys, nullptr, GetCurrentThreadId()));
   }
   return true;
 }
@@ -168,10 +173,10 @@ INT_PTR CALLBACK DialogWindow::Procedure(HWND window, UINT message, WPARAM wPara
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, DWLP_USER, 0);
     self->window_.store(nullptr, std::memory_order_release);
-    if (window == t_modeless) {
-      UnhookWindowsHookEx(t_keyRouting);
-      t_keyRouting = nullptr;
-      t_modeless = nullptr;
+    if (window == t_modeless.Get()) {
+      UnhookWindowsHookEx(t_keyRouting.Get());
+      t_keyRouting.Set(nullptr);
+      t_modeless.Set(nullptr);
     }
     self->OnFinalMessage();
     return FALSE;

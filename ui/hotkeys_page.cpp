@@ -10,7 +10,8 @@
 namespace kvx {
 namespace {
 
-constexpr UINT_PTR kKeyWatch = 1;
+// The capture dialog that watches a hot-key control, kept on the control.
+constexpr wchar_t kWatcher[] = L"KvxHotkeyCapture";
 
 uint32_t& FieldOf(size_t row) {
   return Settings().current.*(HotkeyRows()[row].field);
@@ -51,24 +52,34 @@ void HotkeyCaptureDialog::Run(HWND owner, const std::wstring& caption, uint32_t 
 BOOL HotkeyCaptureDialog::OnInitDialog() {
   SetWindowTextW(Window(), caption_.c_str());
   HWND control = Item(IDC_HOTKEY_EDIT);
-  SetWindowSubclass(control, &WatchKeys, kKeyWatch, reinterpret_cast<DWORD_PTR>(this));
+  // A window procedure of our own in front of the control's: the common controls' subclass
+  // helpers are exported by name only from their version 6, which Windows XP loads for programs
+  // with a manifest alone.
+  SetPropW(control, kWatcher, this);
+  controlProc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchKeys)));
   SendMessageW(control, HKM_SETHOTKEY, value_ & 0xFFFF, 0);
   SetFocus(control);
   return FALSE;
 }
 
 LRESULT CALLBACK HotkeyCaptureDialog::WatchKeys(HWND window, UINT message, WPARAM wParam,
-                                                LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+                                                LPARAM lParam) {
+  auto* dialog = static_cast<HotkeyCaptureDialog*>(GetPropW(window, kWatcher));
+  if (dialog == nullptr) {
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  const WNDPROC next = dialog->controlProc_;
   if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) {
     if (wParam != VK_SHIFT && wParam != VK_CONTROL && wParam != VK_MENU) {
-      auto* dialog = reinterpret_cast<HotkeyCaptureDialog*>(self);
       dialog->lastKey_ = static_cast<UINT>(wParam);
       dialog->lastKeyExtended_ = (lParam & (1 << 24)) != 0;
     }
   } else if (message == WM_NCDESTROY) {
-    RemoveWindowSubclass(window, &WatchKeys, kKeyWatch);
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(next));
+    RemovePropW(window, kWatcher);
   }
-  return DefSubclassProc(window, message, wParam, lParam);
+  return CallWindowProcW(next, window, message, wParam, lParam);
 }
 
 HotkeysPage::HotkeysPage() : DialogWindow(IDD_HOTKEYS_PAGE) {

@@ -25,10 +25,11 @@ class HotkeyCaptureDialog : public DialogWindow {
 
  private:
   BOOL OnInitDialog() override;
-  static LRESULT CALLBACK WatchKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                    UINT_PTR id, DWORD_PTR self);
+  // The hot-key control's window procedure while the dialog runs; the control's own comes next.
+  static LRESULT CALLBACK WatchKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   std::wstring caption_;
+  WNDPROC controlProc_ = nullptr;
   uint32_t value_ = 0;
   // The last key pressed in the hot-key control other than a modifier, and whether the keyboard
   // flagged it as an extended key.

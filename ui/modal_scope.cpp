@@ -1,61 +1,51 @@
 #include "ui/modal_scope.h"
 
-#include <windows.h>
-
-#include <algorithm>
 #include <atomic>
 #include <utility>
 
 #include "plugin/module_scope.h"
+#include "plugin/thread_slot.h"
 
 namespace kvx {
 namespace {
 
-constexpr int kMostBoxes = 4;
-
 std::atomic<int> g_loops{0};
-thread_local int t_depth = 0;
-thread_local HHOOK t_watch = nullptr;
-// The box of each nested loop, outermost first; null until it is created.
-thread_local HWND t_boxes[kMostBoxes] = {};
-thread_local void (*t_afterLoops)() = nullptr;
+// This thread's innermost scope, null outside any.
+ThreadSlot<ModalScope*> t_innermost;
 
-LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_CREATEWND && t_depth > 0 && t_depth <= kMostBoxes &&
-      t_boxes[t_depth - 1] == nullptr) {
+}  // namespace
+
+// The first captioned top-level window a loop creates is its box.
+LRESULT CALLBACK WatchModalBoxes(int code, WPARAM wParam, LPARAM lParam) {
+  ModalScope* scope = t_innermost.Get();
+  if (code == HCBT_CREATEWND && scope != nullptr && scope->box_ == nullptr) {
     const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
     if ((create->style & WS_CHILD) == 0 && (create->style & WS_CAPTION) == WS_CAPTION) {
-      t_boxes[t_depth - 1] = reinterpret_cast<HWND>(wParam);
+      scope->box_ = reinterpret_cast<HWND>(wParam);
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-}  // namespace
-
-ModalScope::ModalScope() {
+ModalScope::ModalScope() : outer_(t_innermost.Get()) {
   ++g_loops;
-  if (t_depth < kMostBoxes) {
-    t_boxes[t_depth] = nullptr;
+  if (outer_ == nullptr) {
+    watch_ = SetWindowsHookExW(WH_CBT, &WatchModalBoxes, nullptr, GetCurrentThreadId());
   }
-  if (t_depth++ == 0) {
-    t_watch = SetWindowsHookExW(WH_CBT, &WatchCreation, nullptr, GetCurrentThreadId());
-  }
+  t_innermost.Set(this);
 }
 
 ModalScope::~ModalScope() {
+  t_innermost.Set(outer_);
   --g_loops;
-  if (--t_depth < kMostBoxes) {
-    t_boxes[t_depth] = nullptr;
-  }
-  if (t_depth > 0) {
+  if (outer_ != nullptr) {
     return;
   }
-  if (HHOOK watch = std::exchange(t_watch, nullptr)) {
-    UnhookWindowsHookEx(watch);
+  if (watch_ != nullptr) {
+    UnhookWindowsHookEx(watch_);
   }
-  if (void (*action)() = std::exchange(t_afterLoops, nullptr)) {
-    action();
+  if (afterLoops_ != nullptr) {
+    afterLoops_();
   }
 }
 
@@ -64,8 +54,8 @@ bool InsideModalLoop() {
 }
 
 void CloseModalBoxes() {
-  for (int i = std::min(t_depth, kMostBoxes) - 1; i >= 0; --i) {
-    if (HWND box = std::exchange(t_boxes[i], nullptr); box != nullptr && IsWindow(box)) {
+  for (ModalScope* scope = t_innermost.Get(); scope != nullptr; scope = scope->outer_) {
+    if (HWND box = std::exchange(scope->box_, nullptr); box != nullptr && IsWindow(box)) {
       // As the close box does: every box of ours ends on it.
       SendMessageW(box, WM_CLOSE, 0, 0);
     }
@@ -79,11 +69,15 @@ void PinModule() {
 }
 
 void AfterModalLoops(void (*action)()) {
-  if (t_depth == 0) {
+  ModalScope* outermost = t_innermost.Get();
+  if (outermost == nullptr) {
     action();
-  } else {
-    t_afterLoops = action;
+    return;
   }
+  while (outermost->outer_ != nullptr) {
+    outermost = outermost->outer_;
+  }
+  outermost->afterLoops_ = action;
 }
 
 }  // namespace kvx

@@ -15,6 +15,8 @@
 // thread.
 #pragma once
 
+#include <windows.h>
+
 namespace kvx {
 
 class ModalScope {
@@ -23,6 +25,18 @@ class ModalScope {
   ~ModalScope();
   ModalScope(const ModalScope&) = delete;
   ModalScope& operator=(const ModalScope&) = delete;
+
+ private:
+  friend void CloseModalBoxes();
+  friend void AfterModalLoops(void (*action)());
+  friend LRESULT CALLBACK WatchModalBoxes(int code, WPARAM wParam, LPARAM lParam);
+
+  // The scopes of one thread form a chain from the innermost to the outermost.
+  ModalScope* outer_;
+  HWND box_ = nullptr;
+  // The outermost scope's: the creation hook, and what runs once it ends.
+  HHOOK watch_ = nullptr;
+  void (*afterLoops_)() = nullptr;
 };
 
 // Whether a modal loop of ours runs on any thread.

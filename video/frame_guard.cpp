@@ -1,9 +1,15 @@
 #include "video/frame_guard.h"
 
 #include <atomic>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <chrono>
-#include <mutex>
 #include <thread>
+#endif
+
+#include "video/critical_section.h"
 
 namespace kvx {
 namespace {
@@ -18,7 +24,24 @@ std::atomic<int32_t> g_readers[2] = {0, 0};
 
 // Guards the epoch's moves: one waiter at a time. Taken by control threads only, never by a
 // frame step.
-std::mutex g_waiterLock;
+CriticalSection g_waiterLock;
+
+// The platform's own calls on Windows: the standard library's need the runtime's thread library.
+void YieldProcessorTime() {
+#ifdef _WIN32
+  SwitchToThread();
+#else
+  std::this_thread::yield();
+#endif
+}
+
+void SleepOneMillisecond() {
+#ifdef _WIN32
+  Sleep(1);
+#else
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+#endif
+}
 
 #if defined(__SANITIZE_THREAD__)
 std::atomic<uint32_t> g_fence{0};
@@ -58,16 +81,16 @@ FrameReadScope::~FrameReadScope() {
 
 void WaitForFrameReaders() {
   FullFence();
-  std::lock_guard<std::mutex> lock(g_waiterLock);
+  ScopedLock lock(g_waiterLock);
   const uint32_t epoch = g_epoch.load();
   g_epoch.store(epoch + 1);
   const uint32_t slot = epoch & 1;
   // A frame step lasts one compose: yield first, then sleep so a long one costs no CPU.
   for (int round = 0; g_readers[slot].load() != 0; ++round) {
     if (round < 64) {
-      std::this_thread::yield();
+      YieldProcessorTime();
     } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      SleepOneMillisecond();
     }
   }
 }
