@@ -1,7 +1,7 @@
 #include "plugin/status_log.h"
 
 #include <atomic>
-#include <cstdio>
+#include <cstdint>
 
 namespace kvx {
 namespace {
@@ -71,8 +71,11 @@ void StatusLog::LogStep(int32_t level, const std::string& text) {
 }
 
 void StatusLog::LogFailure(int32_t level, HResult code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  std::string text = "0x00000000";
+  auto bits = static_cast<uint32_t>(code);
+  for (size_t at = text.size(); at > 2; bits >>= 4) {
+    text[--at] = "0123456789ABCDEF"[bits & 15];
+  }
   Record(level, text);
 }
 
