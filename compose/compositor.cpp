@@ -44,6 +44,7 @@ void AlignedArray<T>::Free() {
 }
 
 template class AlignedArray<uint8_t>;
+template class AlignedArray<uint16_t>;
 template class AlignedArray<int32_t>;
 template class AlignedArray<ScaleStep>;
 
@@ -52,9 +53,11 @@ void Compositor::FailAllocationsForTesting(bool fail) {
 }
 
 bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
-                         const TableParams& wanted, AlignedArray<int32_t>* offsets) {
+                         const TableParams& wanted, AlignedArray<int32_t>* offsets,
+                         AlignedArray<uint16_t>* weights) {
   const int32_t entries = wanted.count + kTablePadding;
-  if (!table.Resize(entries) || (offsets != nullptr && !offsets->Resize(entries))) {
+  if (!table.Resize(entries) || (offsets != nullptr && !offsets->Resize(entries)) ||
+      (weights != nullptr && !weights->Resize(4 * entries))) {
     params = TableParams{};
     return false;
   }
@@ -71,6 +74,11 @@ bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
       pos += table.data()[k].advance;
       offsets->data()[k] = pos;
       pos += table.data()[k].next;
+    }
+  }
+  if (weights != nullptr) {
+    for (int32_t k = 0; k < entries; ++k) {
+      std::memcpy(weights->data() + 4 * k, table.data()[k].weight, 4 * sizeof(uint16_t));
     }
   }
   return true;
@@ -106,16 +114,24 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
   const ptrdiff_t srcStride = RowStride(srcLayout, srcWidth);
   const ptrdiff_t dstStride = RowStride(dstLayout, dstWidth);
 
+  const TableParams columnsBefore = columnParams_;
   if (!lineBuffer_.Resize((cropWidth + 2) * 4) ||
       !Refresh(rowTable_, rowParams_,
                {cropHeight, static_cast<int32_t>(dstRect.Height()), clip.top - dstRect.top,
                 clipHeight, static_cast<int32_t>(srcStride)},
-               nullptr) ||
+               nullptr, nullptr) ||
       !Refresh(columnTable_, columnParams_,
                {cropWidth, static_cast<int32_t>(dstRect.Width()), clip.left - dstRect.left,
                 clipWidth, 4},
-               &columnOffsets_)) {
+               &columnOffsets_, &columnWeights_)) {
     return;  // nothing is drawn without work buffers
+  }
+  if (!(columnsBefore == columnParams_)) {
+    columnIdentity_ = true;
+    for (int32_t k = 0; k < clipWidth && columnIdentity_; ++k) {
+      columnIdentity_ = columnTable_.data()[k].weight[0] == 0 &&
+                        columnOffsets_.data()[k] == columnOffsets_.data()[0] + 4 * k;
+    }
   }
 
   const KernelSet& k = *kernels_;
@@ -153,14 +169,30 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
                  ptrdiff_t{clip.left} * BytesPerPixel(dstLayout);
   uint8_t* line = lineBuffer_.data();
   const ScaleStep* rows = rowTable_.data();
-  const ColumnTable columns{columnTable_.data(), columnOffsets_.data()};
+  const ColumnTable columns{columnTable_.data(), columnOffsets_.data(), columnWeights_.data()};
   const bool oddStart = (clip.left & 1) != 0;
+  // A row read without weight into a column table that maps one to one, in the host's own
+  // layout, is the source's bytes themselves: copied or blended straight, when a 4:2:2 row's
+  // pixels keep their parity (each owns the same chroma byte in both).
+  const int32_t firstPixel = spanStart + columnStart + columns.offsets[0] / 4;
+  const bool direct = shortcuts_ && columnIdentity_ && srcLayout == dstLayout &&
+                      (dstLayout == kLayoutRgb24 || ((firstPixel ^ clip.left) & 1) == 0);
+  const ptrdiff_t directFrom = ptrdiff_t{firstPixel - spanStart} * BytesPerPixel(srcLayout);
+  const int32_t directBytes = clipWidth * BytesPerPixel(dstLayout);
   for (int32_t r = 0; r < clipHeight; ++r) {
     const ScaleStep& e = rows[r];
     src += e.advance;
-    row(src, src + e.next, e.weight[0], spanCount, line);
+    if (direct && e.weight[0] == 0) {
+      if (copy) {
+        std::memcpy(dst, src + directFrom, static_cast<size_t>(directBytes));
+      } else {
+        k.blendRun(src + directFrom, dst, directBytes, alpha);
+      }
+    } else {
+      row(src, src + e.next, e.weight[0], spanCount, line);
+      column(line + columnStart * 4, columns, clipWidth, dst, oddStart, alpha);
+    }
     src += e.next;
-    column(line + columnStart * 4, columns, clipWidth, dst, oddStart, alpha);
     dst += dstStride;
   }
 }

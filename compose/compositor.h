@@ -46,6 +46,9 @@ class Compositor {
 
   // The instruction-set level of the inner loops; the best one the CPU has, unless set.
   void SetIsa(Isa isa) { kernels_ = &KernelsFor(isa); }
+  // Tests compare the rows copied straight from the source with the same rows drawn through the
+  // row and column passes.
+  void SetShortcutsForTesting(bool use) { shortcuts_ = use; }
 
   // For tests: the tables as last built.
   const ScaleStep* columnTable() const { return columnTable_.data(); }
@@ -63,15 +66,21 @@ class Compositor {
     int32_t step = 0;
     bool operator==(const TableParams&) const = default;
   };
-  // Sizes the table for `wanted` and rebuilds it when the parameters changed; offsets, when
-  // given, receive each step's first-sample position. False without memory.
+  // Sizes the table for `wanted` and rebuilds it when the parameters changed; offsets and
+  // weights, when given, receive each step's first-sample position and weight lanes. False
+  // without memory.
   static bool Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
-                      const TableParams& wanted, AlignedArray<int32_t>* offsets);
+                      const TableParams& wanted, AlignedArray<int32_t>* offsets,
+                      AlignedArray<uint16_t>* weights);
 
   const KernelSet* kernels_ = &KernelsFor(DetectIsa());
+  bool shortcuts_ = true;
   AlignedArray<ScaleStep> columnTable_;
   AlignedArray<int32_t> columnOffsets_;
+  AlignedArray<uint16_t> columnWeights_;
   TableParams columnParams_;
+  // The column table maps the crop's columns one to one: no weights, one element a step.
+  bool columnIdentity_ = false;
   AlignedArray<ScaleStep> rowTable_;
   TableParams rowParams_;
   AlignedArray<uint8_t> lineBuffer_;

@@ -71,6 +71,40 @@ void HostSurface::BlendPixel(uint8_t* p, int64_t x, uint32_t c, int32_t keep) co
   }
 }
 
+void HostSurface::BlendRow(uint8_t* p, int64_t x0, int64_t x1, uint32_t c, int32_t keep) const {
+  // c + floor((p - c) * keep / 256) is (p * keep + c * (256 - keep)) / 256, both terms
+  // non-negative: no clamp, and loops the compiler can widen.
+  const auto part = [&](int i) { return static_cast<uint32_t>(ByteOf(c, i)) * (256 - keep); };
+  const auto mix = [keep](uint8_t& byte, uint32_t colorPart) {
+    byte = static_cast<uint8_t>((byte * static_cast<uint32_t>(keep) + colorPart) >> 8);
+  };
+  if (format_ == kHostFormatRgb24) {
+    const uint32_t b = part(0), g = part(1), r = part(2);
+    for (int64_t n = x1 - x0 + 1; n > 0; --n, p += 3) {
+      mix(p[0], b);
+      mix(p[1], g);
+      mix(p[2], r);
+    }
+    return;
+  }
+  int64_t x = x0;
+  if ((x & 1) != 0) {
+    BlendPixel(p, x, c, keep);
+    p += 2;
+    ++x;
+  }
+  const uint32_t y0 = part(0), u = part(1), y1 = part(2), v = part(3);
+  for (; x + 1 <= x1; x += 2, p += 4) {
+    mix(p[0], y0);
+    mix(p[1], u);
+    mix(p[2], y1);
+    mix(p[3], v);
+  }
+  if (x == x1) {
+    BlendPixel(p, x, c, keep);
+  }
+}
+
 void HostSurface::BlendRun(bool horizontal, int64_t a1, int64_t a2, int64_t at, bool closed,
                            uint32_t color, uint32_t opacity) {
   if (!Usable()) {
@@ -96,10 +130,12 @@ void HostSurface::BlendRun(bool horizontal, int64_t a1, int64_t a2, int64_t at, 
   const int64_t x0 = horizontal ? start : at;
   const int64_t y0 = horizontal ? at : start;
   uint8_t* p = PixelAddress(static_cast<int32_t>(x0), static_cast<int32_t>(y0));
-  // Along a row a pixel is bytesPerPixel further; down a picture row, one stride.
-  const int64_t step = horizontal ? bytesPerPixel_ : stride_;
-  for (int64_t i = start; i <= end; ++i, p += step) {
-    BlendPixel(p, horizontal ? i : at, c, keep);
+  if (horizontal) {
+    BlendRow(p, start, end, c, keep);
+    return;
+  }
+  for (int64_t i = start; i <= end; ++i, p += stride_) {
+    BlendPixel(p, at, c, keep);
   }
 }
 

@@ -40,6 +40,8 @@ class HostSurface {
   void BlendRun(bool horizontal, int64_t a1, int64_t a2, int64_t at, bool closed, uint32_t color,
                 uint32_t opacity);
   void BlendPixel(uint8_t* p, int64_t x, uint32_t surfaceColor, int32_t keep) const;
+  // The pixels x0 to x1 of the row at p (the address of x0), as BlendPixel would blend them.
+  void BlendRow(uint8_t* p, int64_t x0, int64_t x1, uint32_t surfaceColor, int32_t keep) const;
 
   int32_t format_ = -1;
   uint8_t* pixels_ = nullptr;

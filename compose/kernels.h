@@ -21,12 +21,14 @@ using RowKernel = void (*)(const uint8_t* row0, const uint8_t* row1, uint32_t we
 // a whole group past the last pixel and keep only what belongs to the row.
 inline constexpr int32_t kTablePadding = 8;
 
-// The column table in the two forms the kernels read: the steps, which the reference kernels
-// walk, and each step's first-sample offset in bytes from the line's start, which lets vector
-// kernels load every sample independently. Both end with kTablePadding padding entries.
+// The column table in the forms the kernels read: the steps, which the reference kernels walk;
+// each step's first-sample offset in bytes from the line's start, which lets vector kernels load
+// every sample independently; and each step's four weight lanes back to back, so a vector kernel
+// loads the weights of several steps at once. All end with kTablePadding padding entries.
 struct ColumnTable {
   const ScaleStep* steps;
   const int32_t* offsets;
+  const uint16_t* weights;  // 4 per step
 };
 
 // The column pass: produces `count` destination pixels from the intermediate pixels at line
@@ -34,6 +36,10 @@ struct ColumnTable {
 // kernels weigh the new value by alpha/256 against the destination.
 using ColumnKernel = void (*)(const uint8_t* line, const ColumnTable& table, int32_t count,
                               uint8_t* dst, bool odd, uint32_t alpha);
+
+// Blends `bytes` source bytes over the destination's, weighing the new value by alpha/256: the
+// rows that need neither scaling nor conversion skip the row and column passes.
+using RunKernel = void (*)(const uint8_t* src, uint8_t* dst, int32_t bytes, uint32_t alpha);
 
 // Row kernels by source layout and destination, column kernels by destination and mode.
 struct KernelSet {
@@ -47,6 +53,7 @@ struct KernelSet {
   ColumnKernel blendYuy2;
   ColumnKernel copyRgb;
   ColumnKernel blendRgb;
+  RunKernel blendRun;
 };
 
 enum class Isa { kScalar, kSse2, kAvx2 };

@@ -99,27 +99,25 @@ KVX_AVX2 inline __m256i LoadFourSamples(const uint8_t* line, const int32_t* offs
   return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
 }
 
-// Four interpolated samples as 16-bit lanes: [s0 s1] low half, [s2 s3] high half.
-KVX_AVX2 inline __m256i LerpFourSamples(const uint8_t* line, const ScaleStep* step,
+// Four interpolated samples as 16-bit lanes: [s0 s1] low half, [s2 s3] high half; the four
+// steps' weight lanes lie back to back in that order.
+KVX_AVX2 inline __m256i LerpFourSamples(const uint8_t* line, const uint16_t* weights,
                                         const int32_t* offset) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i samples = LoadFourSamples(line, offset);
   const __m256i lo = _mm256_unpacklo_epi8(samples, zero);  // s0 | s2: first, second
   const __m256i hi = _mm256_unpackhi_epi8(samples, zero);  // s1 | s3
-  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(step));
-  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(step + 2));
-  const __m256i weights = _mm256_unpackhi_epi64(_mm256_permute2x128_si256(a, b, 0x20),
-                                                _mm256_permute2x128_si256(a, b, 0x31));
-  return Lerp16x16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi), weights);
+  return Lerp16x16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi),
+                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
 }
 
 // Eight pixels into 16 destination bytes; see the SSE2 kernel for which bytes a pixel owns.
 template <bool kBlend, bool kOddStart>
-KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const ScaleStep* step, const int32_t* offset,
+KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* weights, const int32_t* offset,
                                uint8_t* out, __m256i alpha, __m256i inverse) {
   // Elements in the halves: [s0 s1 s4 s5 | s2 s3 s6 s7].
-  const __m256i samples = _mm256_packus_epi16(LerpFourSamples(line, step, offset),
-                                              LerpFourSamples(line, step + 4, offset + 4));
+  const __m256i samples = _mm256_packus_epi16(LerpFourSamples(line, weights, offset),
+                                              LerpFourSamples(line, weights + 16, offset + 4));
   constexpr int kPick = kOddStart ? _MM_SHUFFLE(3, 3, 2, 1) : _MM_SHUFFLE(3, 3, 3, 0);
   const __m256i words =
       _mm256_shuffle_epi32(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(samples, kPick), kPick),
@@ -144,14 +142,15 @@ KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
   const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
-    Yuy2Group<kBlend, kOddStart>(line, table.steps + k, table.offsets + k, dst + 2 * k, a, inverse);
+    Yuy2Group<kBlend, kOddStart>(line, table.weights + 4 * k, table.offsets + k, dst + 2 * k, a,
+                                 inverse);
   }
   if (k < count) {
     // At most 7 pixels remain, inside the table's padding; they go through a copy.
     uint8_t tail[16] = {};
     const size_t bytes = 2 * static_cast<size_t>(count - k);
     std::memcpy(tail, dst + 2 * k, bytes);
-    Yuy2Group<kBlend, kOddStart>(line, table.steps + k, table.offsets + k, tail, a, inverse);
+    Yuy2Group<kBlend, kOddStart>(line, table.weights + 4 * k, table.offsets + k, tail, a, inverse);
     std::memcpy(dst + 2 * k, tail, bytes);
   }
 }
@@ -243,12 +242,12 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
 
 // Eight pixels into 24 RGB24 destination bytes.
 template <bool kBlend>
-KVX_AVX2 inline void RgbGroup(const uint8_t* line, const ScaleStep* step, const int32_t* offset,
+KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* weights, const int32_t* offset,
                               uint8_t* out, __m256i alpha, __m256i inverse) {
-  __m256i samples =
-      _mm256_permutevar8x32_epi32(_mm256_packus_epi16(LerpFourSamples(line, step, offset),
-                                                      LerpFourSamples(line, step + 4, offset + 4)),
-                                  _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+  __m256i samples = _mm256_permutevar8x32_epi32(
+      _mm256_packus_epi16(LerpFourSamples(line, weights, offset),
+                          LerpFourSamples(line, weights + 16, offset + 4)),
+      _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
   if (kBlend) {
     const __m128i high = _mm_unpacklo_epi64(
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out + 12)), x86::Load4(out + 20));
@@ -280,14 +279,34 @@ KVX_AVX2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t c
   const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
-    RgbGroup<kBlend>(line, table.steps + k, table.offsets + k, dst + 3 * k, a, inverse);
+    RgbGroup<kBlend>(line, table.weights + 4 * k, table.offsets + k, dst + 3 * k, a, inverse);
   }
   if (k < count) {
     uint8_t tail[24] = {};
     const size_t bytes = 3 * static_cast<size_t>(count - k);
     std::memcpy(tail, dst + 3 * k, bytes);
-    RgbGroup<kBlend>(line, table.steps + k, table.offsets + k, tail, a, inverse);
+    RgbGroup<kBlend>(line, table.weights + 4 * k, table.offsets + k, tail, a, inverse);
     std::memcpy(dst + 3 * k, tail, bytes);
+  }
+}
+
+KVX_AVX2 void BlendRun(const uint8_t* src, uint8_t* dst, int32_t bytes, uint32_t alpha) {
+  const __m256i a = _mm256_set1_epi16(static_cast<int16_t>(alpha));
+  const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
+  int32_t i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    const __m256i s =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+    const __m256i d =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i)));
+    const __m256i mixed = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(d, inverse), _mm256_mullo_epi16(s, a)), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(
+                         _mm256_packus_epi16(mixed, mixed), _MM_SHUFFLE(3, 1, 2, 0))));
+  }
+  if (i < bytes) {
+    ScalarKernels().blendRun(src + i, dst + i, bytes - i, alpha);
   }
 }
 
@@ -303,6 +322,7 @@ KernelSet MakeAvx2Kernels() {
   k.rgbToRgb = RowRgb<true>;
   k.copyRgb = ColumnRgb<false>;
   k.blendRgb = ColumnRgb<true>;
+  k.blendRun = BlendRun;
   return k;
 }
 

@@ -160,12 +160,18 @@ void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t count, uin
   }
 }
 
+void BlendRun(const uint8_t* src, uint8_t* dst, int32_t bytes, uint32_t alpha) {
+  for (int32_t i = 0; i < bytes; ++i) {
+    dst[i] = Blend(dst[i], src[i], alpha);
+  }
+}
+
 }  // namespace
 
 const KernelSet& ScalarKernels() {
   static constexpr KernelSet kernels = {
-      Yuy2ToYuy2, UyvyToYuy2,        RgbToYuy2,        Yuy2ToRgb,        UyvyToRgb,
-      RgbToRgb,   ColumnYuy2<false>, ColumnYuy2<true>, ColumnRgb<false>, ColumnRgb<true>,
+      Yuy2ToYuy2,        UyvyToYuy2,       RgbToYuy2,        Yuy2ToRgb,       UyvyToRgb, RgbToRgb,
+      ColumnYuy2<false>, ColumnYuy2<true>, ColumnRgb<false>, ColumnRgb<true>, BlendRun,
   };
   return kernels;
 }

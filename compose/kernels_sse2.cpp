@@ -110,7 +110,7 @@ KVX_SSE2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
 // element after it is its second (or, with weight 0, unused).
 struct ColumnCursor {
   const uint8_t* line;
-  const ScaleStep* step;
+  const uint16_t* weights;
   const int32_t* offset;
 };
 
@@ -120,10 +120,8 @@ KVX_SSE2 inline __m128i LerpTwo(ColumnCursor& c) {
       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.line + c.offset[0])), zero);
   const __m128i b = _mm_unpacklo_epi8(
       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.line + c.offset[1])), zero);
-  const __m128i weights =
-      _mm_unpackhi_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&c.step[0])),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(&c.step[1])));
-  c.step += 2;
+  const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.weights));
+  c.weights += 8;
   c.offset += 2;
   return Lerp16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
 }
@@ -159,7 +157,7 @@ KVX_SSE2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
                       uint32_t alpha) {
   const __m128i a = _mm_set1_epi16(static_cast<int16_t>(alpha));
   const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
-  ColumnCursor c{line, table.steps, table.offsets};
+  ColumnCursor c{line, table.weights, table.offsets};
   int32_t k = 0;
   for (; k + 4 <= count; k += 4) {
     Yuy2Group<kBlend, kOddStart>(c, dst + 2 * k, a, inverse);
@@ -210,7 +208,7 @@ KVX_SSE2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t c
                         bool, uint32_t alpha) {
   const __m128i a = _mm_set1_epi16(static_cast<int16_t>(alpha));
   const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
-  ColumnCursor c{line, table.steps, table.offsets};
+  ColumnCursor c{line, table.weights, table.offsets};
   int32_t k = 0;
   for (; k + 4 < count; k += 4) {
     RgbGroup<kBlend>(c, dst + 3 * k, a, inverse);
@@ -222,13 +220,30 @@ KVX_SSE2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t c
   std::memcpy(dst + 3 * k, tail, bytes);
 }
 
+KVX_SSE2 void BlendRun(const uint8_t* src, uint8_t* dst, int32_t bytes, uint32_t alpha) {
+  const __m128i a = _mm_set1_epi16(static_cast<int16_t>(alpha));
+  const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
+  const __m128i zero = _mm_setzero_si128();
+  int32_t i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+    const __m128i lo = Blend16(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(s, zero), a, inverse);
+    const __m128i hi = Blend16(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(s, zero), a, inverse);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(lo, hi));
+  }
+  if (i < bytes) {
+    ScalarKernels().blendRun(src + i, dst + i, bytes - i, alpha);
+  }
+}
+
 }  // namespace
 
 const KernelSet& Sse2Kernels() {
   static constexpr KernelSet kernels = {
       Row422<false, false>, Row422<true, false>, RowRgb<false>,     Row422<false, true>,
       Row422<true, true>,   RowRgb<true>,        ColumnYuy2<false>, ColumnYuy2<true>,
-      ColumnRgb<false>,     ColumnRgb<true>,
+      ColumnRgb<false>,     ColumnRgb<true>,     BlendRun,
   };
   return kernels;
 }
