@@ -2,6 +2,8 @@
 // RGB24 pixels.
 #include "compose/kernels.h"
 
+#include <algorithm>
+
 #if defined(__x86_64__) || defined(__i386__)
 
 #include "compose/kernels_x86.h"
@@ -172,31 +174,58 @@ KVX_AVX2 inline __m256i SpreadRgb(__m256i packed) {
   return _mm256_shuffle_epi8(packed, spread);
 }
 
-// B G R 0 elements (as dwords) to Y U Y V. Each sum is taken in 32 bits; U and V carry the
-// +128 as +32768 before the shift, which keeps them non-negative and the shift a floor.
-KVX_AVX2 inline __m256i RgbToYuyv(__m256i bgr0) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i lo = _mm256_unpacklo_epi8(bgr0, zero);  // pixels 0-1 of each half
-  const __m256i hi = _mm256_unpackhi_epi8(bgr0, zero);  // pixels 2-3
-  auto sum = [&](__m256i coefficients) KVX_AVX2 {
-    return _mm256_hadd_epi32(_mm256_madd_epi16(lo, coefficients),
-                             _mm256_madd_epi16(hi, coefficients));
+KVX_AVX2 inline __m256i Times(__m256i v, int16_t factor) {
+  return _mm256_mullo_epi16(v, _mm256_set1_epi16(factor));
+}
+
+// Sixteen B G R 0 elements (as dwords, eight in each of first and second) to Y U Y V, in the
+// same order. The sums are taken in unsigned 16-bit lanes, which hold them exactly: Y's
+// 29b + 150g + 77r stays below 65536, and U and V carry the +128 as +32768 before the shift, which
+// keeps every partial sum between 0 and 65535 and the shift a floor.
+KVX_AVX2 inline void RgbToYuyv(__m256i& first, __m256i& second) {
+  const __m256i low = _mm256_set1_epi32(0xFF);
+  const auto channel = [&](int shift) KVX_AVX2 {
+    return _mm256_packus_epi32(_mm256_and_si256(_mm256_srli_epi32(first, shift), low),
+                               _mm256_and_si256(_mm256_srli_epi32(second, shift), low));
   };
-  const __m256i y = _mm256_srli_epi32(
-      sum(_mm256_setr_epi16(29, 150, 77, 0, 29, 150, 77, 0, 29, 150, 77, 0, 29, 150, 77, 0)), 8);
-  const __m256i offset = _mm256_set1_epi32(32768);
-  const __m256i u =
-      _mm256_srli_epi32(_mm256_add_epi32(sum(_mm256_setr_epi16(128, -85, -43, 0, 128, -85, -43, 0,
-                                                               128, -85, -43, 0, 128, -85, -43, 0)),
-                                         offset),
-                        8);
-  const __m256i v = _mm256_srli_epi32(
-      _mm256_add_epi32(sum(_mm256_setr_epi16(-21, -107, 128, 0, -21, -107, 128, 0, -21, -107, 128,
-                                             0, -21, -107, 128, 0)),
-                       offset),
+  const __m256i b = channel(0);
+  const __m256i g = channel(8);
+  const __m256i r = channel(16);
+  const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(32768));
+  const __m256i y = _mm256_srli_epi16(
+      _mm256_add_epi16(_mm256_add_epi16(Times(b, 29), Times(g, 150)), Times(r, 77)), 8);
+  const __m256i u = _mm256_srli_epi16(
+      _mm256_sub_epi16(
+          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(b, 7), half), Times(g, 85)),
+          Times(r, 43)),
       8);
-  return _mm256_or_si256(_mm256_or_si256(y, _mm256_slli_epi32(u, 8)),
-                         _mm256_or_si256(_mm256_slli_epi32(y, 16), _mm256_slli_epi32(v, 24)));
+  const __m256i v = _mm256_srli_epi16(
+      _mm256_sub_epi16(
+          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(r, 7), half), Times(b, 21)),
+          Times(g, 107)),
+      8);
+  const __m256i yu = _mm256_or_si256(y, _mm256_slli_epi16(u, 8));
+  const __m256i yv = _mm256_or_si256(y, _mm256_slli_epi16(v, 8));
+  // The packs interleaved the two registers by 128-bit halves; the unpacks undo it.
+  first = _mm256_unpacklo_epi16(yu, yv);
+  second = _mm256_unpackhi_epi16(yu, yv);
+}
+
+// Sixteen packed B G R pixels (48 bytes from p, reading 52) as elements: B G R 0, or Y U Y V.
+template <bool kRgbOut>
+KVX_AVX2 inline void SpreadSixteen(const uint8_t* p, uint8_t* out) {
+  const auto two = [p](int at) KVX_AVX2 {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + 12)), 1);
+  };
+  __m256i first = SpreadRgb(two(0));
+  __m256i second = SpreadRgb(two(24));
+  if (!kRgbOut) {
+    RgbToYuyv(first, second);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), first);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), second);
 }
 
 // RGB24 rows, as in the SSE2 kernel: interpolated into the end of the line buffer, then spread
@@ -223,20 +252,19 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
     _mm256_store_si256(reinterpret_cast<__m256i*>(a), v);
     std::memcpy(packed + i, a, static_cast<size_t>(bytes - i));
   }
-  // Each step reads 24 bytes before writing 32; the writes stay behind the unread bytes.
+  // Each step reads 52 bytes before writing 64; the writes stay behind the unread bytes, and
+  // the reads inside the packed pixels.
   int32_t k = 0;
-  for (; k + 8 <= pixels && 3 * k + 28 <= bytes; k += 8) {
-    const __m256i v = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + 3 * k))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + 3 * k + 12)), 1);
-    const __m256i elements = SpreadRgb(v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + 4 * k),
-                        kRgbOut ? elements : RgbToYuyv(elements));
+  for (; k + 16 <= pixels && 3 * k + 52 <= bytes; k += 16) {
+    SpreadSixteen<kRgbOut>(packed + 3 * k, line + 4 * k);
   }
-  if (k < pixels) {
-    const KernelSet& scalar = ScalarKernels();
-    (kRgbOut ? scalar.rgbToRgb : scalar.rgbToYuy2)(packed + 3 * k, packed + 3 * k, 0, pixels - k,
-                                                   line + 4 * k);
+  for (; k < pixels; k += 16) {
+    // The rest through copies of its packed bytes, sixteen pixels at most at a time.
+    alignas(32) uint8_t rest[52] = {}, out[64];
+    const int32_t left = std::min(pixels - k, 16);
+    std::memcpy(rest, packed + 3 * k, static_cast<size_t>(3 * left));
+    SpreadSixteen<kRgbOut>(rest, out);
+    std::memcpy(line + 4 * k, out, static_cast<size_t>(4 * left));
   }
 }
 
