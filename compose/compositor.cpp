@@ -53,11 +53,11 @@ void Compositor::FailAllocationsForTesting(bool fail) {
 }
 
 bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
-                         const TableParams& wanted, AlignedArray<int32_t>* offsets,
-                         AlignedArray<uint16_t>* weights) {
+                         const TableParams& wanted, ColumnForms* forms) {
   const int32_t entries = wanted.count + kTablePadding;
-  if (!table.Resize(entries) || (offsets != nullptr && !offsets->Resize(entries)) ||
-      (weights != nullptr && !weights->Resize(4 * entries))) {
+  if (!table.Resize(entries) || (forms != nullptr && (!forms->offsets.Resize(entries) ||
+                                                      !forms->weights.Resize(4 * entries) ||
+                                                      !forms->pairWeights.Resize(2 * entries)))) {
     params = TableParams{};
     return false;
   }
@@ -67,18 +67,16 @@ bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
   params = wanted;
   BuildScaleTable(table.data(), wanted.source, wanted.destination, wanted.first, wanted.count,
                   wanted.step);
-  if (offsets != nullptr) {
+  if (forms != nullptr) {
     // The padding steps stay zero: no advance, no weight.
     int32_t pos = 0;
     for (int32_t k = 0; k < entries; ++k) {
-      pos += table.data()[k].advance;
-      offsets->data()[k] = pos;
-      pos += table.data()[k].next;
-    }
-  }
-  if (weights != nullptr) {
-    for (int32_t k = 0; k < entries; ++k) {
-      std::memcpy(weights->data() + 4 * k, table.data()[k].weight, 4 * sizeof(uint16_t));
+      const ScaleStep& step = table.data()[k];
+      pos += step.advance;
+      forms->offsets.data()[k] = pos;
+      pos += step.next;
+      std::memcpy(forms->weights.data() + 4 * k, step.weight, 4 * sizeof(uint16_t));
+      std::memcpy(forms->pairWeights.data() + 2 * k, step.weight, 2 * sizeof(uint16_t));
     }
   }
   return true;
@@ -119,18 +117,18 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
       !Refresh(rowTable_, rowParams_,
                {cropHeight, static_cast<int32_t>(dstRect.Height()), clip.top - dstRect.top,
                 clipHeight, static_cast<int32_t>(srcStride)},
-               nullptr, nullptr) ||
+               nullptr) ||
       !Refresh(columnTable_, columnParams_,
                {cropWidth, static_cast<int32_t>(dstRect.Width()), clip.left - dstRect.left,
                 clipWidth, 4},
-               &columnOffsets_, &columnWeights_)) {
+               &columnForms_)) {
     return;  // nothing is drawn without work buffers
   }
   if (!(columnsBefore == columnParams_)) {
     columnIdentity_ = true;
     for (int32_t k = 0; k < clipWidth && columnIdentity_; ++k) {
       columnIdentity_ = columnTable_.data()[k].weight[0] == 0 &&
-                        columnOffsets_.data()[k] == columnOffsets_.data()[0] + 4 * k;
+                        columnForms_.offsets.data()[k] == columnForms_.offsets.data()[0] + 4 * k;
     }
   }
 
@@ -169,7 +167,8 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
                  ptrdiff_t{clip.left} * BytesPerPixel(dstLayout);
   uint8_t* line = lineBuffer_.data();
   const ScaleStep* rows = rowTable_.data();
-  const ColumnTable columns{columnTable_.data(), columnOffsets_.data(), columnWeights_.data()};
+  const ColumnTable columns{columnTable_.data(), columnForms_.offsets.data(),
+                            columnForms_.weights.data(), columnForms_.pairWeights.data()};
   const bool oddStart = (clip.left & 1) != 0;
   // A row read without weight into a column table that maps one to one, in the host's own
   // layout, is the source's bytes themselves: copied or blended straight, when a 4:2:2 row's

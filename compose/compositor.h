@@ -66,18 +66,21 @@ class Compositor {
     int32_t step = 0;
     bool operator==(const TableParams&) const = default;
   };
-  // Sizes the table for `wanted` and rebuilds it when the parameters changed; offsets and
-  // weights, when given, receive each step's first-sample position and weight lanes. False
-  // without memory.
+  // The column table's forms beyond the steps (see ColumnTable).
+  struct ColumnForms {
+    AlignedArray<int32_t> offsets;
+    AlignedArray<uint16_t> weights;
+    AlignedArray<uint16_t> pairWeights;
+  };
+  // Sizes the table for `wanted` and rebuilds it when the parameters changed, with the column
+  // forms when given. False without memory.
   static bool Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
-                      const TableParams& wanted, AlignedArray<int32_t>* offsets,
-                      AlignedArray<uint16_t>* weights);
+                      const TableParams& wanted, ColumnForms* forms);
 
   const KernelSet* kernels_ = &KernelsFor(DetectIsa());
   bool shortcuts_ = true;
   AlignedArray<ScaleStep> columnTable_;
-  AlignedArray<int32_t> columnOffsets_;
-  AlignedArray<uint16_t> columnWeights_;
+  ColumnForms columnForms_;
   TableParams columnParams_;
   // The column table maps the crop's columns one to one: no weights, one element a step.
   bool columnIdentity_ = false;

@@ -23,12 +23,14 @@ inline constexpr int32_t kTablePadding = 8;
 
 // The column table in the forms the kernels read: the steps, which the reference kernels walk;
 // each step's first-sample offset in bytes from the line's start, which lets vector kernels load
-// every sample independently; and each step's four weight lanes back to back, so a vector kernel
-// loads the weights of several steps at once. All end with kTablePadding padding entries.
+// every sample independently; and each step's weight lanes back to back, four (for all of a
+// sample's bytes) or two (for the two a YUY2 pixel owns), so a vector kernel loads the weights of
+// several steps at once. All end with kTablePadding padding entries.
 struct ColumnTable {
   const ScaleStep* steps;
   const int32_t* offsets;
-  const uint16_t* weights;  // 4 per step
+  const uint16_t* weights;      // 4 per step
+  const uint16_t* pairWeights;  // 2 per step
 };
 
 // The column pass: produces `count` destination pixels from the intermediate pixels at line

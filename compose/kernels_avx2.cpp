@@ -113,28 +113,39 @@ KVX_AVX2 inline __m256i LerpFourSamples(const uint8_t* line, const uint16_t* wei
                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
 }
 
-// Eight pixels into 16 destination bytes; see the SSE2 kernel for which bytes a pixel owns.
+// Eight pixels into 16 destination bytes. A pixel owns two bytes of its samples (bytes 0-1 at an
+// even pixel, 2-3 at an odd one; see the SSE2 kernel), so only those are interpolated: each
+// sample's 8 bytes are loaded, and a shuffle takes the owned bytes of the first and second
+// element, widened to 16 bits.
 template <bool kBlend, bool kOddStart>
-KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* weights, const int32_t* offset,
-                               uint8_t* out, __m256i alpha, __m256i inverse) {
-  // Elements in the halves: [s0 s1 s4 s5 | s2 s3 s6 s7].
-  const __m256i samples = _mm256_packus_epi16(LerpFourSamples(line, weights, offset),
-                                              LerpFourSamples(line, weights + 16, offset + 4));
-  constexpr int kPick = kOddStart ? _MM_SHUFFLE(3, 3, 2, 1) : _MM_SHUFFLE(3, 3, 3, 0);
-  const __m256i words =
-      _mm256_shuffle_epi32(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(samples, kPick), kPick),
-                           _MM_SHUFFLE(3, 2, 2, 0));
-  __m128i bytes = _mm256_castsi256_si128(
-      _mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0)));
+KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* pairWeights,
+                               const int32_t* offset, uint8_t* out, __m256i alpha,
+                               __m256i inverse) {
+  const auto two = [&](int i) KVX_AVX2 {
+    return _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i])),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i + 1])));
+  };
+  const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(two(0)), two(4), 1);
+  const __m256i y = _mm256_inserti128_si256(_mm256_castsi128_si256(two(2)), two(6), 1);
+  // Per half, two pixels: their first elements' owned bytes, then their second elements'.
+  const __m256i owned =
+      kOddStart ? _mm256_setr_epi8(2, -1, 3, -1, 8, -1, 9, -1, 6, -1, 7, -1, 12, -1, 13, -1, 2, -1,
+                                   3, -1, 8, -1, 9, -1, 6, -1, 7, -1, 12, -1, 13, -1)
+                : _mm256_setr_epi8(0, -1, 1, -1, 10, -1, 11, -1, 4, -1, 5, -1, 14, -1, 15, -1, 0,
+                                   -1, 1, -1, 10, -1, 11, -1, 4, -1, 5, -1, 14, -1, 15, -1);
+  const __m256i xs = _mm256_shuffle_epi8(x, owned);  // [p0 p1 | p4 p5]
+  const __m256i ys = _mm256_shuffle_epi8(y, owned);  // [p2 p3 | p6 p7]
+  __m256i bytes = Lerp16x16(_mm256_unpacklo_epi64(xs, ys), _mm256_unpackhi_epi64(xs, ys),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairWeights)));
   if (kBlend) {
     const __m256i d = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<__m128i*>(out)));
-    const __m256i s = _mm256_cvtepu8_epi16(bytes);
-    const __m256i mixed = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(d, inverse), _mm256_mullo_epi16(s, alpha)), 8);
-    bytes = _mm256_castsi256_si128(
-        _mm256_permute4x64_epi64(_mm256_packus_epi16(mixed, mixed), _MM_SHUFFLE(3, 1, 2, 0)));
+    bytes = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(d, inverse), _mm256_mullo_epi16(bytes, alpha)), 8);
   }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm256_castsi256_si128(_mm256_permute4x64_epi64(
+                       _mm256_packus_epi16(bytes, bytes), _MM_SHUFFLE(3, 1, 2, 0))));
 }
 
 template <bool kBlend, bool kOddStart>
@@ -144,7 +155,7 @@ KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
   const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
-    Yuy2Group<kBlend, kOddStart>(line, table.weights + 4 * k, table.offsets + k, dst + 2 * k, a,
+    Yuy2Group<kBlend, kOddStart>(line, table.pairWeights + 2 * k, table.offsets + k, dst + 2 * k, a,
                                  inverse);
   }
   if (k < count) {
@@ -152,7 +163,8 @@ KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
     uint8_t tail[16] = {};
     const size_t bytes = 2 * static_cast<size_t>(count - k);
     std::memcpy(tail, dst + 2 * k, bytes);
-    Yuy2Group<kBlend, kOddStart>(line, table.weights + 4 * k, table.offsets + k, tail, a, inverse);
+    Yuy2Group<kBlend, kOddStart>(line, table.pairWeights + 2 * k, table.offsets + k, tail, a,
+                                 inverse);
     std::memcpy(dst + 2 * k, tail, bytes);
   }
 }
