@@ -55,9 +55,10 @@ void Compositor::FailAllocationsForTesting(bool fail) {
 bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
                          const TableParams& wanted, ColumnForms* forms) {
   const int32_t entries = wanted.count + kTablePadding;
-  if (!table.Resize(entries) || (forms != nullptr && (!forms->offsets.Resize(entries) ||
-                                                      !forms->weights.Resize(4 * entries) ||
-                                                      !forms->pairWeights.Resize(2 * entries)))) {
+  if (!table.Resize(entries) ||
+      (forms != nullptr &&
+       (!forms->offsets.Resize(entries) || !forms->weights.Resize(4 * entries) ||
+        !forms->pairWeights.Resize(2 * entries) || !forms->rgbWeights.Resize(4 * entries)))) {
     params = TableParams{};
     return false;
   }
@@ -77,6 +78,14 @@ bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
       pos += step.next;
       std::memcpy(forms->weights.data() + 4 * k, step.weight, 4 * sizeof(uint16_t));
       std::memcpy(forms->pairWeights.data() + 2 * k, step.weight, 2 * sizeof(uint16_t));
+    }
+    // Groups of eight steps, whole groups only (the padding covers the last one's rest).
+    constexpr int kPairAt[8] = {0, 0, 16, 16, 8, 8, 24, 24};  // where a step's pair starts
+    uint16_t* rgb = forms->rgbWeights.data();
+    std::memset(rgb, 0, sizeof(uint16_t) * 4 * static_cast<size_t>(entries));
+    for (int32_t k = 0; k + 8 <= entries; ++k) {
+      uint16_t* lanes = rgb + 32 * (k / 8) + kPairAt[k % 8] + 3 * (k % 2);
+      lanes[0] = lanes[1] = lanes[2] = table.data()[k].weight[0];
     }
   }
   return true;
@@ -168,7 +177,8 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
   uint8_t* line = lineBuffer_.data();
   const ScaleStep* rows = rowTable_.data();
   const ColumnTable columns{columnTable_.data(), columnForms_.offsets.data(),
-                            columnForms_.weights.data(), columnForms_.pairWeights.data()};
+                            columnForms_.weights.data(), columnForms_.pairWeights.data(),
+                            columnForms_.rgbWeights.data()};
   const bool oddStart = (clip.left & 1) != 0;
   // A row read without weight into a column table that maps one to one, in the host's own
   // layout, is the source's bytes themselves: copied or blended straight, when a 4:2:2 row's

@@ -71,6 +71,7 @@ class Compositor {
     AlignedArray<int32_t> offsets;
     AlignedArray<uint16_t> weights;
     AlignedArray<uint16_t> pairWeights;
+    AlignedArray<uint16_t> rgbWeights;
   };
   // Sizes the table for `wanted` and rebuilds it when the parameters changed, with the column
   // forms when given. False without memory.

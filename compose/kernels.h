@@ -31,6 +31,9 @@ struct ColumnTable {
   const int32_t* offsets;
   const uint16_t* weights;      // 4 per step
   const uint16_t* pairWeights;  // 2 per step
+  // 3 a step for RGB24 pixels (B G R), eight steps a group in the order steps 0-1, 4-5, 2-3,
+  // 6-7, each pair padded to 8 lanes.
+  const uint16_t* rgbWeights;
 };
 
 // The column pass: produces `count` destination pixels from the intermediate pixels at line

@@ -280,31 +280,49 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
 }
 
-// Eight pixels into 24 RGB24 destination bytes.
+// Eight pixels into 24 RGB24 destination bytes. A pixel owns bytes 0-2 (B G R) of its samples,
+// so only those are interpolated, as the YUY2 kernel does with its two.
 template <bool kBlend>
-KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* weights, const int32_t* offset,
-                              uint8_t* out, __m256i alpha, __m256i inverse) {
-  __m256i samples = _mm256_permutevar8x32_epi32(
-      _mm256_packus_epi16(LerpFourSamples(line, weights, offset),
-                          LerpFourSamples(line, weights + 16, offset + 4)),
-      _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* groupWeights,
+                              const int32_t* offset, uint8_t* out, __m256i alpha, __m256i inverse) {
+  const auto two = [&](int i) KVX_AVX2 {
+    return _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i])),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i + 1])));
+  };
+  const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(two(0)), two(4), 1);
+  const __m256i y = _mm256_inserti128_si256(_mm256_castsi128_si256(two(2)), two(6), 1);
+  // Per half, two pixels' B G R widened: of their first elements, and of their second ones.
+  const __m256i first = _mm256_setr_epi8(0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1,
+                                         0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1);
+  const __m256i second =
+      _mm256_setr_epi8(4, -1, 5, -1, 6, -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1, 4, -1, 5, -1, 6,
+                       -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1);
+  __m256i rx = Lerp16x16(_mm256_shuffle_epi8(x, first), _mm256_shuffle_epi8(x, second),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights)));
+  __m256i ry = Lerp16x16(_mm256_shuffle_epi8(y, first), _mm256_shuffle_epi8(y, second),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)));
   if (kBlend) {
-    const __m128i high = _mm_unpacklo_epi64(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(out + 12)), x86::Load4(out + 20));
-    const __m256i d = SpreadRgb(_mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out))), high, 1));
-    const __m256i zero = _mm256_setzero_si256();
-    auto mix = [&](__m256i dd, __m256i ss) KVX_AVX2 {
-      return _mm256_srli_epi16(
-          _mm256_add_epi16(_mm256_mullo_epi16(dd, inverse), _mm256_mullo_epi16(ss, alpha)), 8);
-    };
-    samples = _mm256_packus_epi16(
-        mix(_mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(samples, zero)),
-        mix(_mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(samples, zero)));
+    // The destination's 24 bytes as [0-15 | 8-23], spread like rx and ry.
+    const __m256i d = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + 8)), 1);
+    const __m256i dx = _mm256_shuffle_epi8(
+        d, _mm256_setr_epi8(0, -1, 1, -1, 2, -1, 3, -1, 4, -1, 5, -1, -1, -1, -1, -1, 4, -1, 5, -1,
+                            6, -1, 7, -1, 8, -1, 9, -1, -1, -1, -1, -1));
+    const __m256i dy = _mm256_shuffle_epi8(
+        d, _mm256_setr_epi8(6, -1, 7, -1, 8, -1, 9, -1, 10, -1, 11, -1, -1, -1, -1, -1, 10, -1, 11,
+                            -1, 12, -1, 13, -1, 14, -1, 15, -1, -1, -1, -1, -1));
+    rx = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(dx, inverse), _mm256_mullo_epi16(rx, alpha)), 8);
+    ry = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(dy, inverse), _mm256_mullo_epi16(ry, alpha)), 8);
   }
-  const __m256i gather = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
-                                          1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  const __m256i packed = _mm256_shuffle_epi8(samples, gather);
+  // Per half [p p 0 0 p p 0 0] bytes to 12 packed ones.
+  const __m256i packed =
+      _mm256_shuffle_epi8(_mm256_packus_epi16(rx, ry),
+                          _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1,
+                                           0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1));
   const __m128i high = _mm256_extracti128_si256(packed, 1);
   // The first store's last 4 bytes are overwritten by the second half's 12.
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
@@ -319,13 +337,13 @@ KVX_AVX2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t c
   const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
-    RgbGroup<kBlend>(line, table.weights + 4 * k, table.offsets + k, dst + 3 * k, a, inverse);
+    RgbGroup<kBlend>(line, table.rgbWeights + 4 * k, table.offsets + k, dst + 3 * k, a, inverse);
   }
   if (k < count) {
     uint8_t tail[24] = {};
     const size_t bytes = 3 * static_cast<size_t>(count - k);
     std::memcpy(tail, dst + 3 * k, bytes);
-    RgbGroup<kBlend>(line, table.weights + 4 * k, table.offsets + k, tail, a, inverse);
+    RgbGroup<kBlend>(line, table.rgbWeights + 4 * k, table.offsets + k, tail, a, inverse);
     std::memcpy(dst + 3 * k, tail, bytes);
   }
 }
