@@ -21,6 +21,16 @@ uint8_t ByteOf(uint32_t packed, int i) {
   return static_cast<uint8_t>(packed >> (8 * i));
 }
 
+// Mix as runs do it: c + floor((p - c) * keep / 256) is (p * keep + c * (256 - keep)) / 256,
+// both terms non-negative, so no clamp; Part is c * (256 - keep) for byte i of the colour.
+uint32_t Part(uint32_t packed, int i, int32_t keep) {
+  return static_cast<uint32_t>(ByteOf(packed, i)) * static_cast<uint32_t>(256 - keep);
+}
+
+void MixInto(uint8_t& byte, int32_t keep, uint32_t colorPart) {
+  byte = static_cast<uint8_t>((byte * static_cast<uint32_t>(keep) + colorPart) >> 8);
+}
+
 }  // namespace
 
 void HostSurface::Configure(int32_t format, int32_t width, int32_t height) {
@@ -72,18 +82,12 @@ void HostSurface::BlendPixel(uint8_t* p, int64_t x, uint32_t c, int32_t keep) co
 }
 
 void HostSurface::BlendRow(uint8_t* p, int64_t x0, int64_t x1, uint32_t c, int32_t keep) const {
-  // c + floor((p - c) * keep / 256) is (p * keep + c * (256 - keep)) / 256, both terms
-  // non-negative: no clamp, and loops the compiler can widen.
-  const auto part = [&](int i) { return static_cast<uint32_t>(ByteOf(c, i)) * (256 - keep); };
-  const auto mix = [keep](uint8_t& byte, uint32_t colorPart) {
-    byte = static_cast<uint8_t>((byte * static_cast<uint32_t>(keep) + colorPart) >> 8);
-  };
   if (format_ == kHostFormatRgb24) {
-    const uint32_t b = part(0), g = part(1), r = part(2);
+    const uint32_t b = Part(c, 0, keep), g = Part(c, 1, keep), r = Part(c, 2, keep);
     for (int64_t n = x1 - x0 + 1; n > 0; --n, p += 3) {
-      mix(p[0], b);
-      mix(p[1], g);
-      mix(p[2], r);
+      MixInto(p[0], keep, b);
+      MixInto(p[1], keep, g);
+      MixInto(p[2], keep, r);
     }
     return;
   }
@@ -93,12 +97,13 @@ void HostSurface::BlendRow(uint8_t* p, int64_t x0, int64_t x1, uint32_t c, int32
     p += 2;
     ++x;
   }
-  const uint32_t y0 = part(0), u = part(1), y1 = part(2), v = part(3);
+  const uint32_t y0 = Part(c, 0, keep), u = Part(c, 1, keep), y1 = Part(c, 2, keep),
+                 v = Part(c, 3, keep);
   for (; x + 1 <= x1; x += 2, p += 4) {
-    mix(p[0], y0);
-    mix(p[1], u);
-    mix(p[2], y1);
-    mix(p[3], v);
+    MixInto(p[0], keep, y0);
+    MixInto(p[1], keep, u);
+    MixInto(p[2], keep, y1);
+    MixInto(p[3], keep, v);
   }
   if (x == x1) {
     BlendPixel(p, x, c, keep);
@@ -134,8 +139,30 @@ void HostSurface::BlendRun(bool horizontal, int64_t a1, int64_t a2, int64_t at, 
     BlendRow(p, start, end, c, keep);
     return;
   }
-  for (int64_t i = start; i <= end; ++i, p += stride_) {
-    BlendPixel(p, at, c, keep);
+  // Down a column every pixel has the same parity: the same bytes blend in every row.
+  const int64_t rows = end - start + 1;
+  if (format_ == kHostFormatRgb24) {
+    const uint32_t b = Part(c, 0, keep), g = Part(c, 1, keep), r = Part(c, 2, keep);
+    for (int64_t i = 0; i < rows; ++i, p += stride_) {
+      MixInto(p[0], keep, b);
+      MixInto(p[1], keep, g);
+      MixInto(p[2], keep, r);
+    }
+  } else if ((at & 1) == 0) {
+    const uint32_t luma = Part(c, 0, keep), u = Part(c, 1, keep), v = Part(c, 3, keep);
+    const bool ownsV = at + 1 < width_;
+    for (int64_t i = 0; i < rows; ++i, p += stride_) {
+      MixInto(p[0], keep, luma);
+      MixInto(p[1], keep, u);
+      if (ownsV) {
+        MixInto(p[3], keep, v);
+      }
+    }
+  } else {
+    const uint32_t luma = Part(c, 2, keep);
+    for (int64_t i = 0; i < rows; ++i, p += stride_) {
+      MixInto(p[0], keep, luma);
+    }
   }
 }
 

@@ -206,31 +206,40 @@ TEST(HostSurface, ColoursInBothLayouts) {
   EXPECT_EQ(rgb.ToSurfaceColor(0x123456), 0x563412u);  // bytes B G R = 0x12 0x34 0x56
 }
 
-TEST(HostSurface, ARowBlendsEachPixelAsOnePixelRunsWould) {
+TEST(HostSurface, RowsAndColumnsBlendEachPixelAsOnePixelRunsWould) {
   std::mt19937 rng(7);
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 4000; ++round) {
     const int32_t format = round % 2 == 0 ? kHostFormatYuy2 : kHostFormatRgb24;
+    const bool column = round % 4 >= 2;
     const int32_t width = 1 + static_cast<int32_t>(rng() % 40);
-    std::vector<uint8_t> row(static_cast<size_t>(width) * 3 * 2);
-    for (auto& b : row) {
+    const int32_t height = 1 + static_cast<int32_t>(rng() % 40);
+    std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 3);
+    for (auto& b : frame) {
       b = static_cast<uint8_t>(rng());
     }
-    std::vector<uint8_t> pixelwise = row;
-    const auto x1 = static_cast<int32_t>(rng() % 50) - 5;
-    const auto x2 = static_cast<int32_t>(rng() % 50) - 5;
+    std::vector<uint8_t> pixelwise = frame;
+    const auto at = static_cast<int32_t>(rng() % 50) - 5;
+    const auto a1 = static_cast<int32_t>(rng() % 50) - 5;
+    const auto a2 = static_cast<int32_t>(rng() % 50) - 5;
     const uint32_t color = rng() & 0xFFFFFF;
     const uint32_t opacity = rng() % 120;
     HostSurface run;
-    run.Configure(format, width, 2);
-    run.SetPixels(row.data());
-    run.BlendHLine(x1, x2, 1, 1, color, opacity);
-    HostSurface one;
-    one.Configure(format, width, 2);
+    run.Configure(format, width, height);
+    run.SetPixels(frame.data());
+    HostSurface one;  // one-pixel rows: each pixel blended on its own
+    one.Configure(format, width, height);
     one.SetPixels(pixelwise.data());
-    for (int32_t x = std::min(x1, x2); x <= std::max(x1, x2); ++x) {
-      one.BlendHLine(x, x, 1, 1, color, opacity);
+    if (column) {
+      run.BlendVLine(at, a1, a2, 1, color, opacity);
+    } else {
+      run.BlendHLine(a1, a2, at, 1, color, opacity);
     }
-    ASSERT_EQ(row, pixelwise) << round << ": " << x1 << ".." << x2 << " of " << width;
+    for (int32_t a = std::min(a1, a2); a <= std::max(a1, a2); ++a) {
+      column ? one.BlendHLine(at, at, a, 1, color, opacity)
+             : one.BlendHLine(a, a, at, 1, color, opacity);
+    }
+    ASSERT_EQ(frame, pixelwise) << round << (column ? " column " : " row ") << at << ": " << a1
+                                << ".." << a2 << " of " << width << "x" << height;
   }
 }
 
