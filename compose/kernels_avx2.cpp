@@ -88,31 +88,6 @@ KVX_AVX2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
 }
 
-// Four samples' first elements and the elements after them: [s0 | s1] in the low half,
-// [s2 | s3] in the high half, 8 bytes each.
-// Plain loads: the gather instruction is slower on CPUs that patch it against data sampling.
-KVX_AVX2 inline __m256i LoadFourSamples(const uint8_t* line, const int32_t* offset) {
-  const __m128i low =
-      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[0])),
-                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[1])));
-  const __m128i high =
-      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[2])),
-                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[3])));
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
-}
-
-// Four interpolated samples as 16-bit lanes: [s0 s1] low half, [s2 s3] high half; the four
-// steps' weight lanes lie back to back in that order.
-KVX_AVX2 inline __m256i LerpFourSamples(const uint8_t* line, const uint16_t* weights,
-                                        const int32_t* offset) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i samples = LoadFourSamples(line, offset);
-  const __m256i lo = _mm256_unpacklo_epi8(samples, zero);  // s0 | s2: first, second
-  const __m256i hi = _mm256_unpackhi_epi8(samples, zero);  // s1 | s3
-  return Lerp16x16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi),
-                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
-}
-
 // Eight pixels into 16 destination bytes. A pixel owns two bytes of its samples (bytes 0-1 at an
 // even pixel, 2-3 at an odd one; see the SSE2 kernel), so only those are interpolated: each
 // sample's 8 bytes are loaded, and a shuffle takes the owned bytes of the first and second
@@ -190,35 +165,39 @@ KVX_AVX2 inline __m256i Times(__m256i v, int16_t factor) {
   return _mm256_mullo_epi16(v, _mm256_set1_epi16(factor));
 }
 
-// Sixteen B G R 0 elements (as dwords, eight in each of first and second) to Y U Y V, in the
-// same order. The sums are taken in unsigned 16-bit lanes, which hold them exactly: Y's
-// 29b + 150g + 77r stays below 65536, and U and V carry the +128 as +32768 before the shift, which
-// keeps every partial sum between 0 and 65535 and the shift a floor.
-KVX_AVX2 inline void RgbToYuyv(__m256i& first, __m256i& second) {
-  const __m256i low = _mm256_set1_epi32(0xFF);
-  const auto channel = [&](int shift) KVX_AVX2 {
-    return _mm256_packus_epi32(_mm256_and_si256(_mm256_srli_epi32(first, shift), low),
-                               _mm256_and_si256(_mm256_srli_epi32(second, shift), low));
-  };
-  const __m256i b = channel(0);
-  const __m256i g = channel(8);
-  const __m256i r = channel(16);
+// Sixteen packed B G R pixels as Y U Y V elements. a holds pixels 0-3 and 4-7 in its halves
+// (12 bytes each), b pixels 8-11 and 12-15. Shuffles widen the channels to 16-bit lanes in the
+// order 0-3, 8-11 | 4-7, 12-15, and the sums are taken there: unsigned 16-bit lanes hold them
+// exactly, Y's 29b + 150g + 77r staying below 65536, and U and V carrying the +128 as +32768
+// before the shift, which keeps every partial sum between 0 and 65535 and the shift a floor.
+KVX_AVX2 inline void RgbToYuyv(__m256i a, __m256i b, __m256i& first, __m256i& second) {
+  const __m256i blueGreen =
+      _mm256_setr_epi8(0, -1, 3, -1, 6, -1, 9, -1, 1, -1, 4, -1, 7, -1, 10, -1, 0, -1, 3, -1, 6, -1,
+                       9, -1, 1, -1, 4, -1, 7, -1, 10, -1);
+  const __m256i red = _mm256_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                       2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i bgA = _mm256_shuffle_epi8(a, blueGreen);
+  const __m256i bgB = _mm256_shuffle_epi8(b, blueGreen);
+  const __m256i bl = _mm256_unpacklo_epi64(bgA, bgB);
+  const __m256i gr = _mm256_unpackhi_epi64(bgA, bgB);
+  const __m256i rd =
+      _mm256_unpacklo_epi64(_mm256_shuffle_epi8(a, red), _mm256_shuffle_epi8(b, red));
   const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(32768));
   const __m256i y = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(Times(b, 29), Times(g, 150)), Times(r, 77)), 8);
+      _mm256_add_epi16(_mm256_add_epi16(Times(bl, 29), Times(gr, 150)), Times(rd, 77)), 8);
   const __m256i u = _mm256_srli_epi16(
       _mm256_sub_epi16(
-          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(b, 7), half), Times(g, 85)),
-          Times(r, 43)),
+          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(bl, 7), half), Times(gr, 85)),
+          Times(rd, 43)),
       8);
   const __m256i v = _mm256_srli_epi16(
       _mm256_sub_epi16(
-          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(r, 7), half), Times(b, 21)),
-          Times(g, 107)),
+          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(rd, 7), half), Times(bl, 21)),
+          Times(gr, 107)),
       8);
   const __m256i yu = _mm256_or_si256(y, _mm256_slli_epi16(u, 8));
   const __m256i yv = _mm256_or_si256(y, _mm256_slli_epi16(v, 8));
-  // The packs interleaved the two registers by 128-bit halves; the unpacks undo it.
+  // The unpacks put the lanes back in pixel order: 0-3 | 4-7, then 8-11 | 12-15.
   first = _mm256_unpacklo_epi16(yu, yv);
   second = _mm256_unpackhi_epi16(yu, yv);
 }
@@ -231,10 +210,13 @@ KVX_AVX2 inline void SpreadSixteen(const uint8_t* p, uint8_t* out) {
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + 12)), 1);
   };
-  __m256i first = SpreadRgb(two(0));
-  __m256i second = SpreadRgb(two(24));
-  if (!kRgbOut) {
-    RgbToYuyv(first, second);
+  __m256i first;
+  __m256i second;
+  if (kRgbOut) {
+    first = SpreadRgb(two(0));
+    second = SpreadRgb(two(24));
+  } else {
+    RgbToYuyv(two(0), two(24), first, second);
   }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), first);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), second);
