@@ -1,5 +1,5 @@
-// One frame step per iteration, on one core, for the cases a user meets: the default PiP, an
-// RGB24 host, an RGB24 source, a swapped full-size picture and an HD host.
+// One frame step per iteration, on one core, for each case and path of frame_cases.h and for the
+// same job done with libyuv.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,81 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "compose/frame_step.h"
+#include "bench/frame_cases.h"
 #include "libyuv.h"
-#include "plugin/host_records.h"
 
 namespace kvx {
 namespace {
 
-struct Case {
-  const char* name;
-  int32_t sourceFormat;  // BufferFormat
-  int32_t sourceWidth, sourceHeight;
-  int32_t hostFormat;
-  int32_t hostWidth, hostHeight;
-  int32_t size, zoom, opacity, posX, posY, border;
-};
-
-const Case kCases[] = {
-    {"default", 0, 352, 288, kHostFormatYuy2, 720, 576, 30, 105, 60, 650, 650, 1},
-    {"rgb24_host", 0, 352, 288, kHostFormatRgb24, 720, 576, 30, 105, 60, 650, 650, 1},
-    {"rgb24_source", 2, 352, 288, kHostFormatYuy2, 720, 576, 30, 105, 60, 650, 650, 1},
-    {"full_picture", 0, 720, 576, kHostFormatYuy2, 720, 576, 100, 100, 100, 0, 0, 0},
-    {"hd_host", 0, 720, 576, kHostFormatYuy2, 1920, 1080, 30, 105, 60, 650, 650, 1},
-};
-
-struct Scene {
-  std::vector<uint8_t> source;
-  std::vector<uint8_t> host;
-  PipSettings settings = PipSettings::Defaults();
-
-  explicit Scene(const Case& c) {
-    std::mt19937 rng(42);
-    source.resize(static_cast<size_t>(c.sourceWidth) * c.sourceHeight *
-                  (c.sourceFormat == 2 ? 3 : 2));
-    host.resize(static_cast<size_t>(c.hostWidth) * c.hostHeight *
-                (c.hostFormat == kHostFormatRgb24 ? 3 : 2));
-    for (auto& b : source) {
-      b = static_cast<uint8_t>(rng());
-    }
-    for (auto& b : host) {
-      b = static_cast<uint8_t>(rng());
-    }
-    settings.PiPWndSize = c.size;
-    settings.PiPImgSize = c.zoom;
-    settings.Opacity = static_cast<uint32_t>(c.opacity);
-    settings.PiPWndPosX = c.posX;
-    settings.PiPWndPosY = c.posY;
-    settings.BorderEnable = static_cast<uint32_t>(c.border);
-  }
-  PipFrame Frame(const Case& c) const {
-    return PipFrame{source.data(), c.sourceWidth, c.sourceHeight, c.sourceFormat};
-  }
-};
-
-std::vector<uint8_t> DrawOnce(const Case& c, Isa isa) {
-  Scene scene(c);
-  FrameStep step;
-  step.compositor().SetIsa(isa);
-  step.Configure(c.hostWidth, c.hostHeight, c.hostFormat);
-  step.SetHostPixels(scene.host.data());
-  step.Draw(scene.Frame(c), scene.settings);
-  return scene.host;
-}
-
-void Ours(benchmark::State& state, const Case& c, Isa isa) {
-  if (DrawOnce(c, isa) != DrawOnce(c, Isa::kScalar)) {
+void Ours(benchmark::State& state, const Case& c, const Path& path) {
+  if (!DrawsLikeTheReference(c, path)) {
     state.SkipWithError("bytes differ from the reference kernels");
     return;
   }
-  Scene scene(c);
-  FrameStep step;
-  step.compositor().SetIsa(isa);
-  step.Configure(c.hostWidth, c.hostHeight, c.hostFormat);
+  Stepper stepper(c, path);
   for (auto _ : state) {
-    step.SetHostPixels(scene.host.data());
-    step.Draw(scene.Frame(c), scene.settings);
+    stepper.Step();
     benchmark::ClobberMemory();
   }
 }
@@ -165,13 +104,10 @@ void Register() {
   for (const Case& c : kCases) {
     const std::string name = c.name;
     std::vector<benchmark::internal::Benchmark*> all;
-    all.push_back(benchmark::RegisterBenchmark((name + "/scalar").c_str(), Ours, c, Isa::kScalar));
-#if defined(__x86_64__) || defined(__i386__)
-    all.push_back(benchmark::RegisterBenchmark((name + "/sse2").c_str(), Ours, c, Isa::kSse2));
-    if (DetectIsa() == Isa::kAvx2) {
-      all.push_back(benchmark::RegisterBenchmark((name + "/avx2").c_str(), Ours, c, Isa::kAvx2));
+    for (const Path& path : PathsOnThisCpu()) {
+      all.push_back(
+          benchmark::RegisterBenchmark((name + "/" + path.name).c_str(), Ours, c, path));
     }
-#endif
     all.push_back(benchmark::RegisterBenchmark((name + "/libyuv").c_str(), Libyuv, c));
     for (auto* b : all) {
       b->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
