@@ -105,8 +105,7 @@ void Register() {
     const std::string name = c.name;
     std::vector<benchmark::internal::Benchmark*> all;
     for (const Path& path : PathsOnThisCpu()) {
-      all.push_back(
-          benchmark::RegisterBenchmark((name + "/" + path.name).c_str(), Ours, c, path));
+      all.push_back(benchmark::RegisterBenchmark((name + "/" + path.name).c_str(), Ours, c, path));
     }
     all.push_back(benchmark::RegisterBenchmark((name + "/libyuv").c_str(), Libyuv, c));
     for (auto* b : all) {

@@ -23,11 +23,13 @@ KVX_AVX2 inline __m256i LerpBytes32(__m256i a, __m256i b, __m256i w) {
   return _mm256_packus_epi16(lo, hi);
 }
 
-// The unpacks work within 128-bit halves; this stores their halves in pixel order.
+// The unpacks work within 128-bit halves; this stores their halves in pixel order. Four half
+// stores rather than two lane permutes: stores keep the shuffle ports free.
 KVX_AVX2 inline void StoreInOrder(uint8_t* line, __m256i lo, __m256i hi) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line), _mm256_permute2x128_si256(lo, hi, 0x20));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + 32),
-                      _mm256_permute2x128_si256(lo, hi, 0x31));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm256_castsi256_si128(lo));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 16), _mm256_castsi256_si128(hi));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 32), _mm256_extracti128_si256(lo, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 48), _mm256_extracti128_si256(hi, 1));
 }
 
 KVX_AVX2 void PutYuvPairsForYuy2(__m256i pairs, uint8_t* line) {
@@ -42,23 +44,28 @@ KVX_AVX2 void PutYuvPairsForYuy2(__m256i pairs, uint8_t* line) {
 
 KVX_AVX2 void PutYuvPairsForRgb(__m256i pairs, uint8_t* line) {
   const __m256i y = _mm256_and_si256(pairs, _mm256_set1_epi16(0xFF));
-  const __m256i uv = _mm256_sub_epi16(_mm256_srli_epi16(pairs, 8), _mm256_set1_epi16(128));
-  const __m256i u =
-      _mm256_slli_epi16(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(uv, _MM_SHUFFLE(2, 2, 0, 0)),
-                                               _MM_SHUFFLE(2, 2, 0, 0)),
-                        4);
-  const __m256i v =
-      _mm256_slli_epi16(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(uv, _MM_SHUFFLE(3, 3, 1, 1)),
-                                               _MM_SHUFFLE(3, 3, 1, 1)),
-                        4);
+  // U and V of each pair widened into both of its pixels' lanes, as (c - 128) * 16.
+  const auto chroma = [&](char at) KVX_AVX2 {
+    const char z = -1;
+    const __m256i spread = _mm256_shuffle_epi8(
+        pairs, _mm256_setr_epi8(at, z, at, z, at + 4, z, at + 4, z, at + 8, z, at + 8, z, at + 12,
+                                z, at + 12, z, at, z, at, z, at + 4, z, at + 4, z, at + 8, z,
+                                at + 8, z, at + 12, z, at + 12, z));
+    return _mm256_sub_epi16(_mm256_slli_epi16(spread, 4), _mm256_set1_epi16(128 * 16));
+  };
+  const __m256i u = chroma(1);
+  const __m256i v = chroma(3);
   const __m256i b = _mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(7264)));
   const __m256i g =
       _mm256_add_epi16(_mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(-1376))),
                        _mm256_mulhi_epi16(v, _mm256_set1_epi16(-2928)));
   const __m256i r = _mm256_add_epi16(y, _mm256_mulhi_epi16(v, _mm256_set1_epi16(5744)));
-  const __m256i bg = _mm256_unpacklo_epi8(_mm256_packus_epi16(b, b), _mm256_packus_epi16(g, g));
-  const __m256i ry = _mm256_unpacklo_epi8(_mm256_packus_epi16(r, r), _mm256_packus_epi16(y, y));
-  StoreInOrder(line, _mm256_unpacklo_epi16(bg, ry), _mm256_unpackhi_epi16(bg, ry));
+  // Per half: [b0-7 g0-7] and [r0-7 y0-7]; then b r / g y interleaved, then b g r y.
+  const __m256i bg = _mm256_packus_epi16(b, g);
+  const __m256i ry = _mm256_packus_epi16(r, y);
+  const __m256i br = _mm256_unpacklo_epi8(bg, ry);
+  const __m256i gy = _mm256_unpackhi_epi8(bg, ry);
+  StoreInOrder(line, _mm256_unpacklo_epi8(br, gy), _mm256_unpackhi_epi8(br, gy));
 }
 
 template <bool kUyvy, bool kRgbOut>
@@ -88,6 +95,18 @@ KVX_AVX2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
 }
 
+// Four samples' 8 bytes as [a b | c d], by broadcast loads and dword blends rather than inserts:
+// those keep the shuffle ports free for the rest of a group.
+KVX_AVX2 inline __m256i FourSamples(const uint8_t* line, const int32_t* offset, int a, int b, int c,
+                                    int d) {
+  const auto at = [&](int i) KVX_AVX2 {
+    return _mm256_broadcastq_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i])));
+  };
+  return _mm256_blend_epi32(_mm256_blend_epi32(at(a), at(b), 0xCC),
+                            _mm256_blend_epi32(at(c), at(d), 0xCC), 0xF0);
+}
+
 // Eight pixels into 16 destination bytes. A pixel owns two bytes of its samples (bytes 0-1 at an
 // even pixel, 2-3 at an odd one; see the SSE2 kernel), so only those are interpolated: each
 // sample's 8 bytes are loaded, and a shuffle takes the owned bytes of the first and second
@@ -96,13 +115,8 @@ template <bool kBlend, bool kOddStart>
 KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* pairWeights,
                                const int32_t* offset, uint8_t* out, __m256i alpha,
                                __m256i inverse) {
-  const auto two = [&](int i) KVX_AVX2 {
-    return _mm_unpacklo_epi64(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i])),
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i + 1])));
-  };
-  const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(two(0)), two(4), 1);
-  const __m256i y = _mm256_inserti128_si256(_mm256_castsi128_si256(two(2)), two(6), 1);
+  const __m256i x = FourSamples(line, offset, 0, 1, 4, 5);
+  const __m256i y = FourSamples(line, offset, 2, 3, 6, 7);
   // Per half, two pixels: their first elements' owned bytes, then their second elements'.
   const __m256i owned =
       kOddStart ? _mm256_setr_epi8(2, -1, 3, -1, 8, -1, 9, -1, 6, -1, 7, -1, 12, -1, 13, -1, 2, -1,
@@ -267,13 +281,8 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
 template <bool kBlend>
 KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* groupWeights,
                               const int32_t* offset, uint8_t* out, __m256i alpha, __m256i inverse) {
-  const auto two = [&](int i) KVX_AVX2 {
-    return _mm_unpacklo_epi64(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i])),
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i + 1])));
-  };
-  const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(two(0)), two(4), 1);
-  const __m256i y = _mm256_inserti128_si256(_mm256_castsi128_si256(two(2)), two(6), 1);
+  const __m256i x = FourSamples(line, offset, 0, 1, 4, 5);
+  const __m256i y = FourSamples(line, offset, 2, 3, 6, 7);
   // Per half, two pixels' B G R widened: of their first elements, and of their second ones.
   const __m256i first = _mm256_setr_epi8(0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1,
                                          0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1);
