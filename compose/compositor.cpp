@@ -8,6 +8,12 @@
 namespace kvx {
 namespace {
 
+void Prefetch(const uint8_t* p, size_t bytes) {
+  for (size_t at = 0; at < bytes; at += 64) {
+    __builtin_prefetch(p + at);
+  }
+}
+
 constexpr std::align_val_t kWorkAlignment{16};
 std::atomic<bool> g_failAllocations{false};
 
@@ -188,9 +194,18 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
                       (dstLayout == kLayoutRgb24 || ((firstPixel ^ clip.left) & 1) == 0);
   const ptrdiff_t directFrom = ptrdiff_t{firstPixel - spanStart} * BytesPerPixel(srcLayout);
   const int32_t directBytes = clipWidth * BytesPerPixel(dstLayout);
+  const size_t spanBytes = static_cast<size_t>(spanCount) * (IsPacked422(srcLayout) ? 4 : 3);
   for (int32_t r = 0; r < clipHeight; ++r) {
     const ScaleStep& e = rows[r];
     src += e.advance;
+    if (r + 1 < clipHeight) {
+      // The host's frame and the card's arrive from other cores or from memory: the next row's
+      // bytes are asked for while this one is worked on.
+      const uint8_t* next = src + e.next + rows[r + 1].advance;
+      Prefetch(next, spanBytes);
+      Prefetch(next + rows[r + 1].next, spanBytes);
+      Prefetch(dst + dstStride, static_cast<size_t>(directBytes));
+    }
     if (direct && e.weight[0] == 0) {
       if (copy) {
         std::memcpy(dst, src + directFrom, static_cast<size_t>(directBytes));
