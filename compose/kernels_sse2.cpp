@@ -82,6 +82,56 @@ KVX_SSE2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
 }
 
+// Four packed B G R pixels (the first 12 of 16 bytes) as dwords B G R x.
+KVX_SSE2 inline __m128i FourPixels(__m128i v) {
+  const __m128i first = _mm_unpacklo_epi32(v, _mm_srli_si128(v, 3));
+  const __m128i second = _mm_unpacklo_epi32(_mm_srli_si128(v, 6), _mm_srli_si128(v, 9));
+  return _mm_unpacklo_epi64(first, second);
+}
+
+KVX_SSE2 inline __m128i Times(__m128i v, int16_t factor) {
+  return _mm_mullo_epi16(v, _mm_set1_epi16(factor));
+}
+
+// Eight packed pixels (24 bytes, read as 16 at p and 16 at p + 12) as eight elements: B G R 0,
+// or Y U Y V. The sums are taken in unsigned 16-bit lanes, which hold them exactly: Y's
+// 29b + 150g + 77r stays below 65536, and U and V carry the +128 as +32768 before the shift, which
+// keeps every partial sum between 0 and 65535 and the shift a floor.
+template <bool kRgbOut>
+KVX_SSE2 inline void SpreadEight(const uint8_t* p, uint8_t* out) {
+  const __m128i low = FourPixels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  const __m128i high = FourPixels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)));
+  if (kRgbOut) {
+    const __m128i bgr = _mm_set1_epi32(0x00FFFFFF);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_and_si128(low, bgr));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_and_si128(high, bgr));
+    return;
+  }
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const auto channel = [&](int shift) KVX_SSE2 {
+    return _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(low, shift), byte),
+                           _mm_and_si128(_mm_srli_epi32(high, shift), byte));
+  };
+  const __m128i b = channel(0);
+  const __m128i g = channel(8);
+  const __m128i r = channel(16);
+  const __m128i half = _mm_set1_epi16(static_cast<int16_t>(32768));
+  const __m128i y =
+      _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(Times(b, 29), Times(g, 150)), Times(r, 77)), 8);
+  const __m128i u = _mm_srli_epi16(
+      _mm_sub_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(b, 7), half), Times(g, 85)),
+                    Times(r, 43)),
+      8);
+  const __m128i v = _mm_srli_epi16(
+      _mm_sub_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(r, 7), half), Times(b, 21)),
+                    Times(g, 107)),
+      8);
+  const __m128i yu = _mm_or_si128(y, _mm_slli_epi16(u, 8));
+  const __m128i yv = _mm_or_si128(y, _mm_slli_epi16(v, 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(yu, yv));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(yu, yv));
+}
+
 // RGB24 rows: the two rows are interpolated 16 bytes at a time into the end of the line buffer,
 // then spread into elements from the front. Element i ends before packed pixel i + 1 starts, so
 // the spreading never overwrites a byte it has yet to read.
@@ -102,8 +152,15 @@ KVX_SSE2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
     packed[i] =
         static_cast<uint8_t>(row0[i] + ((row1[i] - row0[i]) * static_cast<int32_t>(weight) >> 12));
   }
+  // Eight pixels a step while both 16-byte loads stay inside the packed row; the rest through
+  // the reference kernel.
+  int32_t k = 0;
+  for (; k + 10 <= pixels; k += 8) {
+    SpreadEight<kRgbOut>(packed + 3 * k, line + 4 * k);
+  }
   const KernelSet& scalar = ScalarKernels();
-  (kRgbOut ? scalar.rgbToRgb : scalar.rgbToYuy2)(packed, packed, 0, pixels, line);
+  (kRgbOut ? scalar.rgbToRgb : scalar.rgbToYuy2)(packed + 3 * k, packed + 3 * k, 0, pixels - k,
+                                                 line + 4 * k);
 }
 
 // Samples along the column table: each step's offset says where its first element is, and the
