@@ -244,20 +244,25 @@ KVX_SSE2 void ColumnYuy2(const uint8_t* line, const ColumnTable& table, int32_t 
 // access ends inside the pixel after it; the row's last group goes through a copy.
 template <bool kBlend>
 KVX_SSE2 inline void RgbGroup(ColumnCursor& c, uint8_t* out, __m128i a, __m128i inverse) {
-  const __m128i bgr = _mm_set1_epi32(0x00FFFFFF);
   const __m128i d = _mm_unpacklo_epi64(_mm_unpacklo_epi32(Load4(out), Load4(out + 3)),
                                        _mm_unpacklo_epi32(Load4(out + 6), Load4(out + 9)));
-  __m128i v = _mm_or_si128(_mm_and_si128(LerpFour(c), bgr), _mm_andnot_si128(bgr, d));
+  // Each dword's fourth byte is not the pixel's and is dropped when packing.
+  __m128i v = LerpFour(c);
   if (kBlend) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i lo = Blend16(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(v, zero), a, inverse);
     const __m128i hi = Blend16(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(v, zero), a, inverse);
     v = _mm_packus_epi16(lo, hi);
   }
-  Store4(out, v);
-  Store4(out + 3, _mm_srli_si128(v, 4));
-  Store4(out + 6, _mm_srli_si128(v, 8));
-  Store4(out + 9, _mm_srli_si128(v, 12));
+  // The four pixels' 12 bytes packed and stored without overlap: a store that reached into the
+  // next group's first pixel would stall that group's load of it.
+  const __m128i pixels = _mm_and_si128(v, _mm_set1_epi32(0x00FFFFFF));
+  const __m128i pairs = _mm_or_si128(_mm_and_si128(pixels, _mm_set_epi32(0, -1, 0, -1)),
+                                     _mm_slli_epi64(_mm_srli_epi64(pixels, 32), 24));
+  const __m128i packed =
+      _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+  Store4(out + 8, _mm_srli_si128(packed, 8));
 }
 
 template <bool kBlend>
