@@ -31,6 +31,21 @@ void MixInto(uint8_t& byte, int32_t keep, uint32_t colorPart) {
   byte = static_cast<uint8_t>((byte * static_cast<uint32_t>(keep) + colorPart) >> 8);
 }
 
+// An RGB24 pixel's B G R bytes with the colour's parts.
+struct BgrParts {
+  uint32_t b, g, r;
+};
+
+BgrParts PartsOf(uint32_t packed, int32_t keep) {
+  return {Part(packed, 0, keep), Part(packed, 1, keep), Part(packed, 2, keep)};
+}
+
+void MixBgr(uint8_t* p, int32_t keep, const BgrParts& parts) {
+  MixInto(p[0], keep, parts.b);
+  MixInto(p[1], keep, parts.g);
+  MixInto(p[2], keep, parts.r);
+}
+
 }  // namespace
 
 void HostSurface::Configure(int32_t format, int32_t width, int32_t height) {
@@ -83,11 +98,9 @@ void HostSurface::BlendPixel(uint8_t* p, int64_t x, uint32_t c, int32_t keep) co
 
 void HostSurface::BlendRow(uint8_t* p, int64_t x0, int64_t x1, uint32_t c, int32_t keep) const {
   if (format_ == kHostFormatRgb24) {
-    const uint32_t b = Part(c, 0, keep), g = Part(c, 1, keep), r = Part(c, 2, keep);
+    const BgrParts parts = PartsOf(c, keep);
     for (int64_t n = x1 - x0 + 1; n > 0; --n, p += 3) {
-      MixInto(p[0], keep, b);
-      MixInto(p[1], keep, g);
-      MixInto(p[2], keep, r);
+      MixBgr(p, keep, parts);
     }
     return;
   }
@@ -142,11 +155,9 @@ void HostSurface::BlendRun(bool horizontal, int64_t a1, int64_t a2, int64_t at, 
   // Down a column every pixel has the same parity: the same bytes blend in every row.
   const int64_t rows = end - start + 1;
   if (format_ == kHostFormatRgb24) {
-    const uint32_t b = Part(c, 0, keep), g = Part(c, 1, keep), r = Part(c, 2, keep);
+    const BgrParts parts = PartsOf(c, keep);
     for (int64_t i = 0; i < rows; ++i, p += stride_) {
-      MixInto(p[0], keep, b);
-      MixInto(p[1], keep, g);
-      MixInto(p[2], keep, r);
+      MixBgr(p, keep, parts);
     }
   } else if ((at & 1) == 0) {
     const uint32_t luma = Part(c, 0, keep), u = Part(c, 1, keep), v = Part(c, 3, keep);
