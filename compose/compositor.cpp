@@ -17,6 +17,35 @@ void Prefetch(const uint8_t* p, size_t bytes) {
 constexpr std::align_val_t kWorkAlignment{16};
 std::atomic<bool> g_failAllocations{false};
 
+// For each group of eight steps, the masks for the pairs 0-1 | 4-5 and 2-3 | 6-7 as the AVX2
+// RGB24 kernel reads them: a pair's 16 bytes are read at its first step's offset, and each mask
+// widens the B G R of both steps' first (then second) samples to 16-bit lanes. False when a
+// pair's second step's samples end beyond those 16 bytes.
+bool BuildRgbShuffles(const ScaleStep* steps, const int32_t* offsets, int32_t entries,
+                      uint8_t* masks) {
+  std::memset(masks, 0x80, 16 * static_cast<size_t>(entries));
+  constexpr int kPairs[4] = {0, 4, 2, 6};  // the pairs in the kernel's order of halves
+  for (int32_t group = 0; group + 8 <= entries; group += 8) {
+    for (int half = 0; half < 4; ++half) {
+      const int32_t a = group + kPairs[half];
+      uint8_t* first = masks + 16 * group + 64 * (half / 2) + 16 * (half % 2);
+      uint8_t* second = first + 32;
+      for (int i = 0; i < 2; ++i) {
+        const int32_t at = offsets[a + i] - offsets[a];
+        const int32_t next = steps[a + i].next;
+        if (at < 0 || next < 0 || at + next + 3 > 16) {
+          return false;
+        }
+        for (int c = 0; c < 3; ++c) {
+          first[6 * i + 2 * c] = static_cast<uint8_t>(at + c);
+          second[6 * i + 2 * c] = static_cast<uint8_t>(at + next + c);
+        }
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 template <class T>
@@ -64,7 +93,8 @@ bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
   if (!table.Resize(entries) ||
       (forms != nullptr &&
        (!forms->offsets.Resize(entries) || !forms->weights.Resize(4 * entries) ||
-        !forms->pairWeights.Resize(2 * entries) || !forms->rgbWeights.Resize(4 * entries)))) {
+        !forms->pairWeights.Resize(2 * entries) || !forms->rgbWeights.Resize(4 * entries) ||
+        !forms->rgbShuffles.Resize(16 * entries)))) {
     params = TableParams{};
     return false;
   }
@@ -93,6 +123,8 @@ bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
       uint16_t* lanes = rgb + 32 * (k / 8) + kPairAt[k % 8] + 3 * (k % 2);
       lanes[0] = lanes[1] = lanes[2] = table.data()[k].weight[0];
     }
+    forms->rgbWindows =
+        BuildRgbShuffles(table.data(), forms->offsets.data(), entries, forms->rgbShuffles.data());
   }
   return true;
 }
@@ -128,7 +160,8 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
   const ptrdiff_t dstStride = RowStride(dstLayout, dstWidth);
 
   const TableParams columnsBefore = columnParams_;
-  if (!lineBuffer_.Resize((cropWidth + 2) * 4) ||
+  // Two spare elements for the row kernels, and 16 bytes for the column kernels' windows.
+  if (!lineBuffer_.Resize((cropWidth + 2) * 4 + 16) ||
       !Refresh(rowTable_, rowParams_,
                {cropHeight, static_cast<int32_t>(dstRect.Height()), clip.top - dstRect.top,
                 clipHeight, static_cast<int32_t>(srcStride)},
@@ -182,9 +215,12 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
                  ptrdiff_t{clip.left} * BytesPerPixel(dstLayout);
   uint8_t* line = lineBuffer_.data();
   const ScaleStep* rows = rowTable_.data();
-  const ColumnTable columns{columnTable_.data(), columnForms_.offsets.data(),
-                            columnForms_.weights.data(), columnForms_.pairWeights.data(),
-                            columnForms_.rgbWeights.data()};
+  const ColumnTable columns{columnTable_.data(),
+                            columnForms_.offsets.data(),
+                            columnForms_.weights.data(),
+                            columnForms_.pairWeights.data(),
+                            columnForms_.rgbWeights.data(),
+                            columnForms_.rgbWindows ? columnForms_.rgbShuffles.data() : nullptr};
   const bool oddStart = (clip.left & 1) != 0;
   // A row read without weight into a column table that maps one to one, in the host's own
   // layout, is the source's bytes themselves: copied or blended straight, when a 4:2:2 row's

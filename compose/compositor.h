@@ -72,6 +72,8 @@ class Compositor {
     AlignedArray<uint16_t> weights;
     AlignedArray<uint16_t> pairWeights;
     AlignedArray<uint16_t> rgbWeights;
+    AlignedArray<uint8_t> rgbShuffles;
+    bool rgbWindows = false;  // rgbShuffles fit every pair
   };
   // Sizes the table for `wanted` and rebuilds it when the parameters changed, with the column
   // forms when given. False without memory.

@@ -44,22 +44,24 @@ KVX_AVX2 void PutYuvPairsForYuy2(__m256i pairs, uint8_t* line) {
 
 KVX_AVX2 void PutYuvPairsForRgb(__m256i pairs, uint8_t* line) {
   const __m256i y = _mm256_and_si256(pairs, _mm256_set1_epi16(0xFF));
-  // U and V of each pair widened into both of its pixels' lanes, as (c - 128) * 16.
+  // U and V of each pair with their top bit flipped and moved into the high byte of both of its
+  // pixels' lanes: (c - 128) * 256 as a signed lane. The factors below are the rules' over 16,
+  // so pmulhw gives the same floor((c - 128) * factor / 4096).
+  const __m256i centred = _mm256_xor_si256(pairs, _mm256_set1_epi32(static_cast<int>(0x80008000)));
   const auto chroma = [&](char at) KVX_AVX2 {
     const char z = -1;
-    const __m256i spread = _mm256_shuffle_epi8(
-        pairs, _mm256_setr_epi8(at, z, at, z, at + 4, z, at + 4, z, at + 8, z, at + 8, z, at + 12,
-                                z, at + 12, z, at, z, at, z, at + 4, z, at + 4, z, at + 8, z,
-                                at + 8, z, at + 12, z, at + 12, z));
-    return _mm256_sub_epi16(_mm256_slli_epi16(spread, 4), _mm256_set1_epi16(128 * 16));
+    return _mm256_shuffle_epi8(
+        centred, _mm256_setr_epi8(z, at, z, at, z, at + 4, z, at + 4, z, at + 8, z, at + 8, z,
+                                  at + 12, z, at + 12, z, at, z, at, z, at + 4, z, at + 4, z,
+                                  at + 8, z, at + 8, z, at + 12, z, at + 12));
   };
   const __m256i u = chroma(1);
   const __m256i v = chroma(3);
-  const __m256i b = _mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(7264)));
+  const __m256i b = _mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(7264 / 16)));
   const __m256i g =
-      _mm256_add_epi16(_mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(-1376))),
-                       _mm256_mulhi_epi16(v, _mm256_set1_epi16(-2928)));
-  const __m256i r = _mm256_add_epi16(y, _mm256_mulhi_epi16(v, _mm256_set1_epi16(5744)));
+      _mm256_add_epi16(_mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(-1376 / 16))),
+                       _mm256_mulhi_epi16(v, _mm256_set1_epi16(-2928 / 16)));
+  const __m256i r = _mm256_add_epi16(y, _mm256_mulhi_epi16(v, _mm256_set1_epi16(5744 / 16)));
   // Per half: [b0-7 g0-7] and [r0-7 y0-7]; then b r / g y interleaved, then b g r y.
   const __m256i bg = _mm256_packus_epi16(b, g);
   const __m256i ry = _mm256_packus_epi16(r, y);
@@ -142,10 +144,12 @@ KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
                       uint32_t alpha) {
   const __m256i a = _mm256_set1_epi16(static_cast<int16_t>(alpha));
   const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
+  // Held apart from the table: the stores to dst could otherwise alias it.
+  const uint16_t* const weights = table.pairWeights;
+  const int32_t* const offsets = table.offsets;
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {
-    Yuy2Group<kBlend, kOddStart>(line, table.pairWeights + 2 * k, table.offsets + k, dst + 2 * k, a,
-                                 inverse);
+    Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, dst + 2 * k, a, inverse);
   }
   if (k < count) {
     // At most 7 pixels remain, inside the table's padding; they go through a copy.
@@ -181,36 +185,33 @@ KVX_AVX2 inline __m256i Times(__m256i v, int16_t factor) {
 
 // Sixteen packed B G R pixels as Y U Y V elements. a holds pixels 0-3 and 4-7 in its halves
 // (12 bytes each), b pixels 8-11 and 12-15. Shuffles widen the channels to 16-bit lanes in the
-// order 0-3, 8-11 | 4-7, 12-15, and the sums are taken there: unsigned 16-bit lanes hold them
-// exactly, Y's 29b + 150g + 77r staying below 65536, and U and V carrying the +128 as +32768
-// before the shift, which keeps every partial sum between 0 and 65535 and the shift a floor.
+// order 0-3, 8-11 | 4-7, 12-15, and the sums are taken there as in the SSE2 kernel, on the
+// differences b - g and r - g.
 KVX_AVX2 inline void RgbToYuyv(__m256i a, __m256i b, __m256i& first, __m256i& second) {
   const __m256i blueGreen =
       _mm256_setr_epi8(0, -1, 3, -1, 6, -1, 9, -1, 1, -1, 4, -1, 7, -1, 10, -1, 0, -1, 3, -1, 6, -1,
                        9, -1, 1, -1, 4, -1, 7, -1, 10, -1);
-  const __m256i red = _mm256_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                       2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i redBytes =
+      _mm256_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, -1, 5, -1, 8,
+                       -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m256i bgA = _mm256_shuffle_epi8(a, blueGreen);
   const __m256i bgB = _mm256_shuffle_epi8(b, blueGreen);
   const __m256i bl = _mm256_unpacklo_epi64(bgA, bgB);
   const __m256i gr = _mm256_unpackhi_epi64(bgA, bgB);
   const __m256i rd =
-      _mm256_unpacklo_epi64(_mm256_shuffle_epi8(a, red), _mm256_shuffle_epi8(b, red));
+      _mm256_unpacklo_epi64(_mm256_shuffle_epi8(a, redBytes), _mm256_shuffle_epi8(b, redBytes));
+  const __m256i blue = _mm256_sub_epi16(bl, gr);
+  const __m256i red = _mm256_sub_epi16(rd, gr);
   const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(32768));
-  const __m256i y = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_add_epi16(Times(bl, 29), Times(gr, 150)), Times(rd, 77)), 8);
-  const __m256i u = _mm256_srli_epi16(
-      _mm256_sub_epi16(
-          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(bl, 7), half), Times(gr, 85)),
-          Times(rd, 43)),
-      8);
-  const __m256i v = _mm256_srli_epi16(
-      _mm256_sub_epi16(
-          _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(rd, 7), half), Times(bl, 21)),
-          Times(gr, 107)),
-      8);
-  const __m256i yu = _mm256_or_si256(y, _mm256_slli_epi16(u, 8));
-  const __m256i yv = _mm256_or_si256(y, _mm256_slli_epi16(v, 8));
+  const __m256i high = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
+  const __m256i y =
+      _mm256_add_epi16(gr, _mm256_srai_epi16(_mm256_add_epi16(Times(blue, 29), Times(red, 77)), 8));
+  const __m256i u = _mm256_and_si256(
+      _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(blue, 7), Times(red, 43)), half), high);
+  const __m256i v = _mm256_and_si256(
+      _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(red, 7), Times(blue, 21)), half), high);
+  const __m256i yu = _mm256_or_si256(y, u);
+  const __m256i yv = _mm256_or_si256(y, v);
   // The unpacks put the lanes back in pixel order: 0-3 | 4-7, then 8-11 | 12-15.
   first = _mm256_unpacklo_epi16(yu, yv);
   second = _mm256_unpackhi_epi16(yu, yv);
@@ -276,23 +277,11 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
 }
 
-// Eight pixels into 24 RGB24 destination bytes. A pixel owns bytes 0-2 (B G R) of its samples,
-// so only those are interpolated, as the YUY2 kernel does with its two.
+// Eight pixels' interpolated B G R (rx: pixels 0-1 | 4-5, ry: 2-3 | 6-7, as 16-bit lanes
+// B G R B G R 0 0 per half) into 24 RGB24 destination bytes, blended or not.
 template <bool kBlend>
-KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* groupWeights,
-                              const int32_t* offset, uint8_t* out, __m256i alpha, __m256i inverse) {
-  const __m256i x = FourSamples(line, offset, 0, 1, 4, 5);
-  const __m256i y = FourSamples(line, offset, 2, 3, 6, 7);
-  // Per half, two pixels' B G R widened: of their first elements, and of their second ones.
-  const __m256i first = _mm256_setr_epi8(0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1,
-                                         0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1);
-  const __m256i second =
-      _mm256_setr_epi8(4, -1, 5, -1, 6, -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1, 4, -1, 5, -1, 6,
-                       -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1);
-  __m256i rx = Lerp16x16(_mm256_shuffle_epi8(x, first), _mm256_shuffle_epi8(x, second),
-                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights)));
-  __m256i ry = Lerp16x16(_mm256_shuffle_epi8(y, first), _mm256_shuffle_epi8(y, second),
-                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)));
+KVX_AVX2 inline void PutRgbGroup(__m256i rx, __m256i ry, uint8_t* out, __m256i alpha,
+                                 __m256i inverse) {
   if (kBlend) {
     // The destination's 24 bytes as [0-15 | 8-23], spread like rx and ry.
     const __m256i d = _mm256_inserti128_si256(
@@ -321,20 +310,85 @@ KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* groupWeights,
   x86::Store4(out + 20, _mm_srli_si128(high, 8));
 }
 
+// Eight pixels into 24 RGB24 destination bytes. A pixel owns bytes 0-2 (B G R) of its samples,
+// so only those are interpolated, as the YUY2 kernel does with its two. Each sample is loaded
+// on its own: this serves any reduction.
+template <bool kBlend>
+KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* groupWeights,
+                              const int32_t* offset, uint8_t* out, __m256i alpha, __m256i inverse) {
+  const __m256i x = FourSamples(line, offset, 0, 1, 4, 5);
+  const __m256i y = FourSamples(line, offset, 2, 3, 6, 7);
+  // Per half, two pixels' B G R widened: of their first elements, and of their second ones.
+  const __m256i first = _mm256_setr_epi8(0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1,
+                                         0, -1, 1, -1, 2, -1, 8, -1, 9, -1, 10, -1, -1, -1, -1, -1);
+  const __m256i second =
+      _mm256_setr_epi8(4, -1, 5, -1, 6, -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1, 4, -1, 5, -1, 6,
+                       -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1);
+  const __m256i rx = Lerp16x16(_mm256_shuffle_epi8(x, first), _mm256_shuffle_epi8(x, second),
+                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights)));
+  const __m256i ry =
+      Lerp16x16(_mm256_shuffle_epi8(y, first), _mm256_shuffle_epi8(y, second),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)));
+  PutRgbGroup<kBlend>(rx, ry, out, alpha, inverse);
+}
+
+// The same from two loads of 16 bytes a pair, each pair's samples taken out by the table's own
+// masks: four loads where the other reads eight, and no blends.
+template <bool kBlend>
+KVX_AVX2 inline void RgbGroupInWindows(const uint8_t* line, const uint16_t* groupWeights,
+                                       const int32_t* offset, const uint8_t* masks, uint8_t* out,
+                                       __m256i alpha, __m256i inverse) {
+  const auto window = [&](int a, int b) KVX_AVX2 {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[a]))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[b])), 1);
+  };
+  const auto mask = [&](int i) KVX_AVX2 {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + 32 * i));
+  };
+  const __m256i x = window(0, 4);
+  const __m256i y = window(2, 6);
+  const __m256i rx = Lerp16x16(_mm256_shuffle_epi8(x, mask(0)), _mm256_shuffle_epi8(x, mask(1)),
+                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights)));
+  const __m256i ry =
+      Lerp16x16(_mm256_shuffle_epi8(y, mask(2)), _mm256_shuffle_epi8(y, mask(3)),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)));
+  PutRgbGroup<kBlend>(rx, ry, out, alpha, inverse);
+}
+
 template <bool kBlend>
 KVX_AVX2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
                         bool, uint32_t alpha) {
   const __m256i a = _mm256_set1_epi16(static_cast<int16_t>(alpha));
   const __m256i inverse = _mm256_set1_epi16(static_cast<int16_t>(256 - alpha));
+  // Held apart from the table: the stores to dst could otherwise alias it.
+  const uint16_t* const weights = table.rgbWeights;
+  const int32_t* const offsets = table.offsets;
+  const uint8_t* const masks = table.rgbShuffles;
+  const auto group = [&](int32_t k, uint8_t* out) KVX_AVX2 {
+    if (masks != nullptr) {
+      RgbGroupInWindows<kBlend>(line, weights + 4 * k, offsets + k, masks + 16 * k, out, a,
+                                inverse);
+    } else {
+      RgbGroup<kBlend>(line, weights + 4 * k, offsets + k, out, a, inverse);
+    }
+  };
   int32_t k = 0;
-  for (; k + 8 <= count; k += 8) {
-    RgbGroup<kBlend>(line, table.rgbWeights + 4 * k, table.offsets + k, dst + 3 * k, a, inverse);
+  if (masks != nullptr) {
+    for (; k + 8 <= count; k += 8) {
+      RgbGroupInWindows<kBlend>(line, weights + 4 * k, offsets + k, masks + 16 * k, dst + 3 * k, a,
+                                inverse);
+    }
+  } else {
+    for (; k + 8 <= count; k += 8) {
+      RgbGroup<kBlend>(line, weights + 4 * k, offsets + k, dst + 3 * k, a, inverse);
+    }
   }
   if (k < count) {
     uint8_t tail[24] = {};
     const size_t bytes = 3 * static_cast<size_t>(count - k);
     std::memcpy(tail, dst + 3 * k, bytes);
-    RgbGroup<kBlend>(line, table.rgbWeights + 4 * k, table.offsets + k, tail, a, inverse);
+    group(k, tail);
     std::memcpy(dst + 3 * k, tail, bytes);
   }
 }

@@ -26,20 +26,19 @@ KVX_SSE2 void PutYuvPairsForYuy2(__m128i pairs, uint8_t* line) {
 // Four Y0 U Y1 V pairs to eight elements B G R Y.
 KVX_SSE2 void PutYuvPairsForRgb(__m128i pairs, uint8_t* line) {
   const __m128i y = _mm_and_si128(pairs, _mm_set1_epi16(0xFF));
-  const __m128i uv = _mm_sub_epi16(_mm_srli_epi16(pairs, 8), _mm_set1_epi16(128));
-  // Each pixel takes its pair's U and V; scaled by 16 for the pmulhw floor.
-  const __m128i u =
-      _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(2, 2, 0, 0)),
-                                         _MM_SHUFFLE(2, 2, 0, 0)),
-                     4);
-  const __m128i v =
-      _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(3, 3, 1, 1)),
-                                         _MM_SHUFFLE(3, 3, 1, 1)),
-                     4);
-  const __m128i b = _mm_add_epi16(y, _mm_mulhi_epi16(u, _mm_set1_epi16(7264)));
-  const __m128i g = _mm_add_epi16(_mm_add_epi16(y, _mm_mulhi_epi16(u, _mm_set1_epi16(-1376))),
-                                  _mm_mulhi_epi16(v, _mm_set1_epi16(-2928)));
-  const __m128i r = _mm_add_epi16(y, _mm_mulhi_epi16(v, _mm_set1_epi16(5744)));
+  // U and V with their top bit flipped in the high byte of their lanes: (c - 128) * 256 as a
+  // signed lane. The factors are the rules' over 16, so pmulhw gives the same
+  // floor((c - 128) * factor / 4096).
+  const __m128i uv =
+      _mm_xor_si128(_mm_andnot_si128(y, pairs), _mm_set1_epi16(static_cast<int16_t>(0x8000)));
+  const __m128i u = _mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(2, 2, 0, 0)),
+                                        _MM_SHUFFLE(2, 2, 0, 0));
+  const __m128i v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, _MM_SHUFFLE(3, 3, 1, 1)),
+                                        _MM_SHUFFLE(3, 3, 1, 1));
+  const __m128i b = _mm_add_epi16(y, _mm_mulhi_epi16(u, _mm_set1_epi16(7264 / 16)));
+  const __m128i g = _mm_add_epi16(_mm_add_epi16(y, _mm_mulhi_epi16(u, _mm_set1_epi16(-1376 / 16))),
+                                  _mm_mulhi_epi16(v, _mm_set1_epi16(-2928 / 16)));
+  const __m128i r = _mm_add_epi16(y, _mm_mulhi_epi16(v, _mm_set1_epi16(5744 / 16)));
   const __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(g, g));
   const __m128i ry = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), _mm_packus_epi16(y, y));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm_unpacklo_epi16(bg, ry));
@@ -94,9 +93,10 @@ KVX_SSE2 inline __m128i Times(__m128i v, int16_t factor) {
 }
 
 // Eight packed pixels (24 bytes, read as 16 at p and 16 at p + 12) as eight elements: B G R 0,
-// or Y U Y V. The sums are taken in unsigned 16-bit lanes, which hold them exactly: Y's
-// 29b + 150g + 77r stays below 65536, and U and V carry the +128 as +32768 before the shift, which
-// keeps every partial sum between 0 and 65535 and the shift a floor.
+// or Y U Y V. The sums are taken in 16-bit lanes on the differences b - g and r - g:
+// Y = g + floor((29(b - g) + 77(r - g)) / 256), whose sum stays within +-27030; U and V, shifted
+// up by 8, are the high bytes of 128(b - g) - 43(r - g) + 32768 and 128(r - g) - 21(b - g) +
+// 32768, whose true values lie between 128 and 65408, so the partial sums may wrap.
 template <bool kRgbOut>
 KVX_SSE2 inline void SpreadEight(const uint8_t* p, uint8_t* out) {
   const __m128i low = FourPixels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -115,19 +115,18 @@ KVX_SSE2 inline void SpreadEight(const uint8_t* p, uint8_t* out) {
   const __m128i b = channel(0);
   const __m128i g = channel(8);
   const __m128i r = channel(16);
+  const __m128i blue = _mm_sub_epi16(b, g);
+  const __m128i red = _mm_sub_epi16(r, g);
   const __m128i half = _mm_set1_epi16(static_cast<int16_t>(32768));
+  const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
   const __m128i y =
-      _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(Times(b, 29), Times(g, 150)), Times(r, 77)), 8);
-  const __m128i u = _mm_srli_epi16(
-      _mm_sub_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(b, 7), half), Times(g, 85)),
-                    Times(r, 43)),
-      8);
-  const __m128i v = _mm_srli_epi16(
-      _mm_sub_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(r, 7), half), Times(b, 21)),
-                    Times(g, 107)),
-      8);
-  const __m128i yu = _mm_or_si128(y, _mm_slli_epi16(u, 8));
-  const __m128i yv = _mm_or_si128(y, _mm_slli_epi16(v, 8));
+      _mm_add_epi16(g, _mm_srai_epi16(_mm_add_epi16(Times(blue, 29), Times(red, 77)), 8));
+  const __m128i u = _mm_and_si128(
+      _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(blue, 7), Times(red, 43)), half), top);
+  const __m128i v = _mm_and_si128(
+      _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(red, 7), Times(blue, 21)), half), top);
+  const __m128i yu = _mm_or_si128(y, u);
+  const __m128i yv = _mm_or_si128(y, v);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(yu, yv));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(yu, yv));
 }
