@@ -17,28 +17,39 @@ void Prefetch(const uint8_t* p, size_t bytes) {
 constexpr std::align_val_t kWorkAlignment{16};
 std::atomic<bool> g_failAllocations{false};
 
-// For each group of eight steps, the masks for the pairs 0-1 | 4-5 and 2-3 | 6-7 as the AVX2
-// RGB24 kernel reads them: a pair's 16 bytes are read at its first step's offset, and each mask
-// widens the B G R of both steps' first (then second) samples to 16-bit lanes. False when a
-// pair's second step's samples end beyond those 16 bytes.
-bool BuildRgbShuffles(const ScaleStep* steps, const int32_t* offsets, int32_t entries,
-                      uint8_t* masks) {
-  std::memset(masks, 0x80, 16 * static_cast<size_t>(entries));
-  constexpr int kPairs[4] = {0, 4, 2, 6};  // the pairs in the kernel's order of halves
+// For each group of eight steps, the byte-shuffle masks with which the AVX2 column kernels take
+// the samples out of 16 bytes read at the first offset of each pair (the pairs 0-1 | 4-5 and
+// 2-3 | 6-7). The RGB24 masks widen both steps' B G R of their first, then their second samples
+// to 16-bit lanes; the YUY2 masks, one set for each parity of the row's first pixel, the two bytes
+// each pixel owns of its first and second samples. False when some pair's samples end beyond
+// those 16 bytes.
+bool BuildWindowMasks(const ScaleStep* steps, const int32_t* offsets, int32_t entries, uint8_t* rgb,
+                      uint8_t* yuy2) {
+  std::memset(rgb, 0x80, 16 * static_cast<size_t>(entries));
+  std::memset(yuy2, 0x80, 16 * static_cast<size_t>(entries));
+  constexpr int kPairs[4] = {0, 4, 2, 6};  // the pairs in the kernels' order of halves
   for (int32_t group = 0; group + 8 <= entries; group += 8) {
     for (int half = 0; half < 4; ++half) {
       const int32_t a = group + kPairs[half];
-      uint8_t* first = masks + 16 * group + 64 * (half / 2) + 16 * (half % 2);
-      uint8_t* second = first + 32;
+      const size_t place = 16 * static_cast<size_t>(group) + 16 * (half % 2);
+      uint8_t* rgbFirst = rgb + place + 64 * (half / 2);
       for (int i = 0; i < 2; ++i) {
         const int32_t at = offsets[a + i] - offsets[a];
         const int32_t next = steps[a + i].next;
-        if (at < 0 || next < 0 || at + next + 3 > 16) {
+        if (at < 0 || next < 0 || at + next + 4 > 16) {
           return false;
         }
         for (int c = 0; c < 3; ++c) {
-          first[6 * i + 2 * c] = static_cast<uint8_t>(at + c);
-          second[6 * i + 2 * c] = static_cast<uint8_t>(at + next + c);
+          rgbFirst[6 * i + 2 * c] = static_cast<uint8_t>(at + c);
+          rgbFirst[32 + 6 * i + 2 * c] = static_cast<uint8_t>(at + next + c);
+        }
+        for (int parity = 0; parity < 2; ++parity) {
+          uint8_t* lanes = yuy2 + place + 64 * parity + 32 * (half / 2);
+          const int owned = 2 * ((kPairs[half] + i + parity) & 1);
+          for (int c = 0; c < 2; ++c) {
+            lanes[4 * i + 2 * c] = static_cast<uint8_t>(at + owned + c);
+            lanes[8 + 4 * i + 2 * c] = static_cast<uint8_t>(at + next + owned + c);
+          }
         }
       }
     }
@@ -94,7 +105,7 @@ bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
       (forms != nullptr &&
        (!forms->offsets.Resize(entries) || !forms->weights.Resize(4 * entries) ||
         !forms->pairWeights.Resize(2 * entries) || !forms->rgbWeights.Resize(4 * entries) ||
-        !forms->rgbShuffles.Resize(16 * entries)))) {
+        !forms->rgbShuffles.Resize(16 * entries) || !forms->yuy2Shuffles.Resize(16 * entries)))) {
     params = TableParams{};
     return false;
   }
@@ -123,8 +134,8 @@ bool Compositor::Refresh(AlignedArray<ScaleStep>& table, TableParams& params,
       uint16_t* lanes = rgb + 32 * (k / 8) + kPairAt[k % 8] + 3 * (k % 2);
       lanes[0] = lanes[1] = lanes[2] = table.data()[k].weight[0];
     }
-    forms->rgbWindows =
-        BuildRgbShuffles(table.data(), forms->offsets.data(), entries, forms->rgbShuffles.data());
+    forms->windows = BuildWindowMasks(table.data(), forms->offsets.data(), entries,
+                                      forms->rgbShuffles.data(), forms->yuy2Shuffles.data());
   }
   return true;
 }
@@ -220,7 +231,8 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
                             columnForms_.weights.data(),
                             columnForms_.pairWeights.data(),
                             columnForms_.rgbWeights.data(),
-                            columnForms_.rgbWindows ? columnForms_.rgbShuffles.data() : nullptr};
+                            columnForms_.windows ? columnForms_.rgbShuffles.data() : nullptr,
+                            columnForms_.windows ? columnForms_.yuy2Shuffles.data() : nullptr};
   const bool oddStart = (clip.left & 1) != 0;
   // A row read without weight into a column table that maps one to one, in the host's own
   // layout, is the source's bytes themselves: copied or blended straight, when a 4:2:2 row's

@@ -73,7 +73,8 @@ class Compositor {
     AlignedArray<uint16_t> pairWeights;
     AlignedArray<uint16_t> rgbWeights;
     AlignedArray<uint8_t> rgbShuffles;
-    bool rgbWindows = false;  // rgbShuffles fit every pair
+    AlignedArray<uint8_t> yuy2Shuffles;
+    bool windows = false;  // the shuffles fit every pair
   };
   // Sizes the table for `wanted` and rebuilds it when the parameters changed, with the column
   // forms when given. False without memory.

@@ -34,10 +34,12 @@ struct ColumnTable {
   // 3 a step for RGB24 pixels (B G R), eight steps a group in the order steps 0-1, 4-5, 2-3,
   // 6-7, each pair padded to 8 lanes.
   const uint16_t* rgbWeights;
-  // Byte-shuffle masks that take the B G R of a group's first and second samples, pair by pair,
-  // from 16 bytes read at each pair's first offset (see Compositor): 128 bytes a group. Null
-  // when some pair's samples lie further apart than 16 bytes, as in strong reductions.
+  // Byte-shuffle masks that take a group's samples, pair by pair, from 16 bytes read at each
+  // pair's first offset (see Compositor): 128 bytes a group, for RGB24 pixels and for YUY2 ones
+  // (64 for each parity of the first pixel). Null when some pair's samples lie further apart
+  // than 16 bytes, as in strong reductions.
   const uint8_t* rgbShuffles;
+  const uint8_t* yuy2Shuffles;
 };
 
 // The column pass: produces `count` destination pixels from the intermediate pixels at line

@@ -109,24 +109,12 @@ KVX_AVX2 inline __m256i FourSamples(const uint8_t* line, const int32_t* offset, 
                             _mm256_blend_epi32(at(c), at(d), 0xCC), 0xF0);
 }
 
-// Eight pixels into 16 destination bytes. A pixel owns two bytes of its samples (bytes 0-1 at an
-// even pixel, 2-3 at an odd one; see the SSE2 kernel), so only those are interpolated: each
-// sample's 8 bytes are loaded, and a shuffle takes the owned bytes of the first and second
-// element, widened to 16 bits.
-template <bool kBlend, bool kOddStart>
-KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* pairWeights,
-                               const int32_t* offset, uint8_t* out, __m256i alpha,
-                               __m256i inverse) {
-  const __m256i x = FourSamples(line, offset, 0, 1, 4, 5);
-  const __m256i y = FourSamples(line, offset, 2, 3, 6, 7);
-  // Per half, two pixels: their first elements' owned bytes, then their second elements'.
-  const __m256i owned =
-      kOddStart ? _mm256_setr_epi8(2, -1, 3, -1, 8, -1, 9, -1, 6, -1, 7, -1, 12, -1, 13, -1, 2, -1,
-                                   3, -1, 8, -1, 9, -1, 6, -1, 7, -1, 12, -1, 13, -1)
-                : _mm256_setr_epi8(0, -1, 1, -1, 10, -1, 11, -1, 4, -1, 5, -1, 14, -1, 15, -1, 0,
-                                   -1, 1, -1, 10, -1, 11, -1, 4, -1, 5, -1, 14, -1, 15, -1);
-  const __m256i xs = _mm256_shuffle_epi8(x, owned);  // [p0 p1 | p4 p5]
-  const __m256i ys = _mm256_shuffle_epi8(y, owned);  // [p2 p3 | p6 p7]
+// Eight pixels' owned bytes into 16 destination bytes, blended or not. xs holds, per half, two
+// pixels' owned bytes of their first samples, then of their second ones (pixels 0-1 | 4-5); ys
+// the same for pixels 2-3 | 6-7.
+template <bool kBlend>
+KVX_AVX2 inline void PutYuy2Group(__m256i xs, __m256i ys, const uint16_t* pairWeights, uint8_t* out,
+                                  __m256i alpha, __m256i inverse) {
   __m256i bytes = Lerp16x16(_mm256_unpacklo_epi64(xs, ys), _mm256_unpackhi_epi64(xs, ys),
                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairWeights)));
   if (kBlend) {
@@ -139,6 +127,47 @@ KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* pairWeights,
                        _mm256_packus_epi16(bytes, bytes), _MM_SHUFFLE(3, 1, 2, 0))));
 }
 
+// Eight pixels into 16 destination bytes. A pixel owns two bytes of its samples (bytes 0-1 at an
+// even pixel, 2-3 at an odd one; see the SSE2 kernel), so only those are interpolated: each
+// sample's 8 bytes are loaded, and a shuffle takes the owned bytes of the first and second
+// element, widened to 16 bits.
+template <bool kBlend, bool kOddStart>
+KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* pairWeights,
+                               const int32_t* offset, uint8_t* out, __m256i alpha,
+                               __m256i inverse) {
+  const __m256i x = FourSamples(line, offset, 0, 1, 4, 5);
+  const __m256i y = FourSamples(line, offset, 2, 3, 6, 7);
+  const __m256i owned =
+      kOddStart ? _mm256_setr_epi8(2, -1, 3, -1, 8, -1, 9, -1, 6, -1, 7, -1, 12, -1, 13, -1, 2, -1,
+                                   3, -1, 8, -1, 9, -1, 6, -1, 7, -1, 12, -1, 13, -1)
+                : _mm256_setr_epi8(0, -1, 1, -1, 10, -1, 11, -1, 4, -1, 5, -1, 14, -1, 15, -1, 0,
+                                   -1, 1, -1, 10, -1, 11, -1, 4, -1, 5, -1, 14, -1, 15, -1);
+  PutYuy2Group<kBlend>(_mm256_shuffle_epi8(x, owned), _mm256_shuffle_epi8(y, owned), pairWeights,
+                       out, alpha, inverse);
+}
+
+// Two 16-byte windows, each holding two pairs' samples: at offsets a and b in its halves.
+KVX_AVX2 inline __m256i Windows(const uint8_t* line, const int32_t* offset, int a, int b) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[a]))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[b])), 1);
+}
+
+KVX_AVX2 inline __m256i Mask(const uint8_t* masks, int i) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + 32 * i));
+}
+
+// The same from two loads of 16 bytes a pair, the owned bytes taken out by the table's masks for
+// the row's parity: four loads where the other reads eight, and no blends.
+template <bool kBlend>
+KVX_AVX2 inline void Yuy2GroupInWindows(const uint8_t* line, const uint16_t* pairWeights,
+                                        const int32_t* offset, const uint8_t* masks, uint8_t* out,
+                                        __m256i alpha, __m256i inverse) {
+  PutYuy2Group<kBlend>(_mm256_shuffle_epi8(Windows(line, offset, 0, 4), Mask(masks, 0)),
+                       _mm256_shuffle_epi8(Windows(line, offset, 2, 6), Mask(masks, 1)),
+                       pairWeights, out, alpha, inverse);
+}
+
 template <bool kBlend, bool kOddStart>
 KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
                       uint32_t alpha) {
@@ -147,17 +176,33 @@ KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
   // Held apart from the table: the stores to dst could otherwise alias it.
   const uint16_t* const weights = table.pairWeights;
   const int32_t* const offsets = table.offsets;
+  const uint8_t* const masks =
+      table.yuy2Shuffles != nullptr ? table.yuy2Shuffles + (kOddStart ? 64 : 0) : nullptr;
+  const auto group = [&](int32_t k, uint8_t* out) KVX_AVX2 {
+    if (masks != nullptr) {
+      Yuy2GroupInWindows<kBlend>(line, weights + 2 * k, offsets + k, masks + 16 * k, out, a,
+                                 inverse);
+    } else {
+      Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, out, a, inverse);
+    }
+  };
   int32_t k = 0;
-  for (; k + 8 <= count; k += 8) {
-    Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, dst + 2 * k, a, inverse);
+  if (masks != nullptr) {
+    for (; k + 8 <= count; k += 8) {
+      Yuy2GroupInWindows<kBlend>(line, weights + 2 * k, offsets + k, masks + 16 * k, dst + 2 * k, a,
+                                 inverse);
+    }
+  } else {
+    for (; k + 8 <= count; k += 8) {
+      Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, dst + 2 * k, a, inverse);
+    }
   }
   if (k < count) {
     // At most 7 pixels remain, inside the table's padding; they go through a copy.
     uint8_t tail[16] = {};
     const size_t bytes = 2 * static_cast<size_t>(count - k);
     std::memcpy(tail, dst + 2 * k, bytes);
-    Yuy2Group<kBlend, kOddStart>(line, table.pairWeights + 2 * k, table.offsets + k, tail, a,
-                                 inverse);
+    group(k, tail);
     std::memcpy(dst + 2 * k, tail, bytes);
   }
 }
@@ -277,45 +322,59 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
 }
 
-// Eight pixels' interpolated B G R (rx: pixels 0-1 | 4-5, ry: 2-3 | 6-7, as 16-bit lanes
-// B G R B G R 0 0 per half) into 24 RGB24 destination bytes, blended or not.
-template <bool kBlend>
-KVX_AVX2 inline void PutRgbGroup(__m256i rx, __m256i ry, uint8_t* out, __m256i alpha,
+// Eight pixels' interpolated B G R: x for pixels 0-1 | 4-5, y for 2-3 | 6-7, as 16-bit lanes
+// B G R B G R 0 0 per half.
+struct RgbLanes {
+  __m256i x;
+  __m256i y;
+};
+
+// A group's 24 destination bytes as [0-15 | 8-23], for the blend.
+KVX_AVX2 inline __m256i LoadRgbGroup(const uint8_t* out) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + 8)), 1);
+}
+
+// Eight pixels into 24 RGB24 destination bytes, blended with d (from LoadRgbGroup) or not. With
+// kSpill the last 4 of 28 bytes written land on the next group's first pixel, which that group
+// writes again; its bytes must have been read before.
+template <bool kBlend, bool kSpill>
+KVX_AVX2 inline void PutRgbGroup(RgbLanes s, __m256i d, uint8_t* out, __m256i alpha,
                                  __m256i inverse) {
   if (kBlend) {
-    // The destination's 24 bytes as [0-15 | 8-23], spread like rx and ry.
-    const __m256i d = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + 8)), 1);
     const __m256i dx = _mm256_shuffle_epi8(
         d, _mm256_setr_epi8(0, -1, 1, -1, 2, -1, 3, -1, 4, -1, 5, -1, -1, -1, -1, -1, 4, -1, 5, -1,
                             6, -1, 7, -1, 8, -1, 9, -1, -1, -1, -1, -1));
     const __m256i dy = _mm256_shuffle_epi8(
         d, _mm256_setr_epi8(6, -1, 7, -1, 8, -1, 9, -1, 10, -1, 11, -1, -1, -1, -1, -1, 10, -1, 11,
                             -1, 12, -1, 13, -1, 14, -1, 15, -1, -1, -1, -1, -1));
-    rx = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(dx, inverse), _mm256_mullo_epi16(rx, alpha)), 8);
-    ry = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(dy, inverse), _mm256_mullo_epi16(ry, alpha)), 8);
+    s.x = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(dx, inverse), _mm256_mullo_epi16(s.x, alpha)), 8);
+    s.y = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(dy, inverse), _mm256_mullo_epi16(s.y, alpha)), 8);
   }
   // Per half [p p 0 0 p p 0 0] bytes to 12 packed ones.
   const __m256i packed =
-      _mm256_shuffle_epi8(_mm256_packus_epi16(rx, ry),
+      _mm256_shuffle_epi8(_mm256_packus_epi16(s.x, s.y),
                           _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1,
                                            0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1));
-  const __m128i high = _mm256_extracti128_si256(packed, 1);
   // The first store's last 4 bytes are overwritten by the second half's 12.
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), high);
-  x86::Store4(out + 20, _mm_srli_si128(high, 8));
+  if (kSpill) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+  } else {
+    const __m128i high = _mm256_extracti128_si256(packed, 1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12), high);
+    x86::Store4(out + 20, _mm_srli_si128(high, 8));
+  }
 }
 
-// Eight pixels into 24 RGB24 destination bytes. A pixel owns bytes 0-2 (B G R) of its samples,
-// so only those are interpolated, as the YUY2 kernel does with its two. Each sample is loaded
-// on its own: this serves any reduction.
-template <bool kBlend>
-KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* groupWeights,
-                              const int32_t* offset, uint8_t* out, __m256i alpha, __m256i inverse) {
+// Eight pixels' samples, each loaded on its own: this serves any reduction. A pixel owns bytes
+// 0-2 (B G R) of its samples, so only those are interpolated, as the YUY2 kernel does with its
+// two.
+KVX_AVX2 inline RgbLanes RgbSamples(const uint8_t* line, const uint16_t* groupWeights,
+                                    const int32_t* offset) {
   const __m256i x = FourSamples(line, offset, 0, 1, 4, 5);
   const __m256i y = FourSamples(line, offset, 2, 3, 6, 7);
   // Per half, two pixels' B G R widened: of their first elements, and of their second ones.
@@ -324,36 +383,49 @@ KVX_AVX2 inline void RgbGroup(const uint8_t* line, const uint16_t* groupWeights,
   const __m256i second =
       _mm256_setr_epi8(4, -1, 5, -1, 6, -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1, 4, -1, 5, -1, 6,
                        -1, 12, -1, 13, -1, 14, -1, -1, -1, -1, -1);
-  const __m256i rx = Lerp16x16(_mm256_shuffle_epi8(x, first), _mm256_shuffle_epi8(x, second),
-                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights)));
-  const __m256i ry =
-      Lerp16x16(_mm256_shuffle_epi8(y, first), _mm256_shuffle_epi8(y, second),
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)));
-  PutRgbGroup<kBlend>(rx, ry, out, alpha, inverse);
+  return {Lerp16x16(_mm256_shuffle_epi8(x, first), _mm256_shuffle_epi8(x, second),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights))),
+          Lerp16x16(_mm256_shuffle_epi8(y, first), _mm256_shuffle_epi8(y, second),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)))};
 }
 
 // The same from two loads of 16 bytes a pair, each pair's samples taken out by the table's own
 // masks: four loads where the other reads eight, and no blends.
-template <bool kBlend>
-KVX_AVX2 inline void RgbGroupInWindows(const uint8_t* line, const uint16_t* groupWeights,
-                                       const int32_t* offset, const uint8_t* masks, uint8_t* out,
-                                       __m256i alpha, __m256i inverse) {
-  const auto window = [&](int a, int b) KVX_AVX2 {
-    return _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[a]))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[b])), 1);
-  };
-  const auto mask = [&](int i) KVX_AVX2 {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(masks + 32 * i));
-  };
-  const __m256i x = window(0, 4);
-  const __m256i y = window(2, 6);
-  const __m256i rx = Lerp16x16(_mm256_shuffle_epi8(x, mask(0)), _mm256_shuffle_epi8(x, mask(1)),
-                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights)));
-  const __m256i ry =
-      Lerp16x16(_mm256_shuffle_epi8(y, mask(2)), _mm256_shuffle_epi8(y, mask(3)),
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)));
-  PutRgbGroup<kBlend>(rx, ry, out, alpha, inverse);
+KVX_AVX2 inline RgbLanes RgbSamplesInWindows(const uint8_t* line, const uint16_t* groupWeights,
+                                             const int32_t* offset, const uint8_t* masks) {
+  const __m256i x = Windows(line, offset, 0, 4);
+  const __m256i y = Windows(line, offset, 2, 6);
+  return {Lerp16x16(_mm256_shuffle_epi8(x, Mask(masks, 0)), _mm256_shuffle_epi8(x, Mask(masks, 1)),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights))),
+          Lerp16x16(_mm256_shuffle_epi8(y, Mask(masks, 2)), _mm256_shuffle_epi8(y, Mask(masks, 3)),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groupWeights + 16)))};
+}
+
+// The groups of a row, samples(k) giving group k's lanes. Each group's destination bytes are
+// read before the group ahead spills onto them; the last whole group and the rest (through a
+// copy) write exactly their own bytes.
+template <bool kBlend, class Samples>
+KVX_AVX2 inline void RgbRow(const Samples& samples, int32_t count, uint8_t* dst, __m256i alpha,
+                            __m256i inverse) {
+  int32_t k = 0;
+  if (count >= 8) {
+    __m256i d = kBlend ? LoadRgbGroup(dst) : _mm256_setzero_si256();
+    for (; k + 16 <= count; k += 8) {
+      const RgbLanes s = samples(k);
+      const __m256i next = kBlend ? LoadRgbGroup(dst + 3 * k + 24) : d;
+      PutRgbGroup<kBlend, true>(s, d, dst + 3 * k, alpha, inverse);
+      d = next;
+    }
+    PutRgbGroup<kBlend, false>(samples(k), d, dst + 3 * k, alpha, inverse);
+    k += 8;
+  }
+  if (k < count) {
+    uint8_t tail[24] = {};
+    const size_t bytes = 3 * static_cast<size_t>(count - k);
+    std::memcpy(tail, dst + 3 * k, bytes);
+    PutRgbGroup<kBlend, false>(samples(k), LoadRgbGroup(tail), tail, alpha, inverse);
+    std::memcpy(dst + 3 * k, tail, bytes);
+  }
 }
 
 template <bool kBlend>
@@ -365,31 +437,16 @@ KVX_AVX2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t c
   const uint16_t* const weights = table.rgbWeights;
   const int32_t* const offsets = table.offsets;
   const uint8_t* const masks = table.rgbShuffles;
-  const auto group = [&](int32_t k, uint8_t* out) KVX_AVX2 {
-    if (masks != nullptr) {
-      RgbGroupInWindows<kBlend>(line, weights + 4 * k, offsets + k, masks + 16 * k, out, a,
-                                inverse);
-    } else {
-      RgbGroup<kBlend>(line, weights + 4 * k, offsets + k, out, a, inverse);
-    }
-  };
-  int32_t k = 0;
   if (masks != nullptr) {
-    for (; k + 8 <= count; k += 8) {
-      RgbGroupInWindows<kBlend>(line, weights + 4 * k, offsets + k, masks + 16 * k, dst + 3 * k, a,
-                                inverse);
-    }
+    RgbRow<kBlend>(
+        [&](int32_t k) KVX_AVX2 {
+          return RgbSamplesInWindows(line, weights + 4 * k, offsets + k, masks + 16 * k);
+        },
+        count, dst, a, inverse);
   } else {
-    for (; k + 8 <= count; k += 8) {
-      RgbGroup<kBlend>(line, weights + 4 * k, offsets + k, dst + 3 * k, a, inverse);
-    }
-  }
-  if (k < count) {
-    uint8_t tail[24] = {};
-    const size_t bytes = 3 * static_cast<size_t>(count - k);
-    std::memcpy(tail, dst + 3 * k, bytes);
-    group(k, tail);
-    std::memcpy(dst + 3 * k, tail, bytes);
+    RgbRow<kBlend>([&](int32_t k)
+                       KVX_AVX2 { return RgbSamples(line, weights + 4 * k, offsets + k); },
+                   count, dst, a, inverse);
   }
 }
 
