@@ -23,13 +23,11 @@ KVX_AVX2 inline __m256i LerpBytes32(__m256i a, __m256i b, __m256i w) {
   return _mm256_packus_epi16(lo, hi);
 }
 
-// The unpacks work within 128-bit halves; this stores their halves in pixel order. Four half
-// stores rather than two lane permutes: stores keep the shuffle ports free.
+// The pairs arrive as 0-1, 4-5 | 2-3, 6-7 (see Row422), so the unpacks within 128-bit halves
+// give pixels 0-7 in lo and 8-15 in hi: two whole stores.
 KVX_AVX2 inline void StoreInOrder(uint8_t* line, __m256i lo, __m256i hi) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm256_castsi256_si128(lo));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 16), _mm256_castsi256_si128(hi));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 32), _mm256_extracti128_si256(lo, 1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 48), _mm256_extracti128_si256(hi, 1));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line), lo);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + 32), hi);
 }
 
 KVX_AVX2 void PutYuvPairsForYuy2(__m256i pairs, uint8_t* line) {
@@ -70,23 +68,41 @@ KVX_AVX2 void PutYuvPairsForRgb(__m256i pairs, uint8_t* line) {
   StoreInOrder(line, _mm256_unpacklo_epi8(br, gy), _mm256_unpackhi_epi8(br, gy));
 }
 
+// Eight pairs of each row widened in the order 0-1, 4-5 | 2-3, 6-7 and interpolated: the order
+// the stores want (see StoreInOrder), had straight from the widening loads.
+KVX_AVX2 inline __m256i LerpPairs(const uint8_t* row0, const uint8_t* row1, __m256i w) {
+  const auto widen = [&](const uint8_t* p) KVX_AVX2 {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  };
+  return _mm256_packus_epi16(Lerp16x16(widen(row0), widen(row1), w),
+                             Lerp16x16(widen(row0 + 16), widen(row1 + 16), w));
+}
+
 template <bool kUyvy, bool kRgbOut>
 KVX_AVX2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pairs,
                      uint8_t* line) {
-  const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
-  int32_t i = 0;
-  for (; i + 8 <= pairs; i += 8) {
-    __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + 4 * i));
-    if (weight != 0) {
-      p = LerpBytes32(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + 4 * i)), w);
-    }
+  const auto put = [&](__m256i p, uint8_t* out) KVX_AVX2 {
     if (kUyvy) {
       p = _mm256_or_si256(_mm256_slli_epi16(p, 8), _mm256_srli_epi16(p, 8));
     }
     if (kRgbOut) {
-      PutYuvPairsForRgb(p, line + 8 * i);
+      PutYuvPairsForRgb(p, out);
     } else {
-      PutYuvPairsForYuy2(p, line + 8 * i);
+      PutYuvPairsForYuy2(p, out);
+    }
+  };
+  int32_t i = 0;
+  if (weight != 0) {
+    const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
+    for (; i + 8 <= pairs; i += 8) {
+      put(LerpPairs(row0 + 4 * i, row1 + 4 * i, w), line + 8 * i);
+    }
+  } else {
+    for (; i + 8 <= pairs; i += 8) {
+      put(_mm256_permute4x64_epi64(
+              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + 4 * i)),
+              _MM_SHUFFLE(3, 1, 2, 0)),
+          line + 8 * i);
     }
   }
   if (i < pairs) {
@@ -146,11 +162,17 @@ KVX_AVX2 inline void Yuy2Group(const uint8_t* line, const uint16_t* pairWeights,
                        out, alpha, inverse);
 }
 
+// 16 bytes at a in the low half and 16 at b in the high half, by a broadcast load and a dword
+// blend: an insert would take one more slot on the shuffle ports, which the kernels fill.
+KVX_AVX2 inline __m256i TwoHalves(const uint8_t* a, const uint8_t* b) {
+  return _mm256_blend_epi32(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))), 0xF0);
+}
+
 // Two 16-byte windows, each holding two pairs' samples: at offsets a and b in its halves.
 KVX_AVX2 inline __m256i Windows(const uint8_t* line, const int32_t* offset, int a, int b) {
-  return _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[a]))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + offset[b])), 1);
+  return TwoHalves(line + offset[a], line + offset[b]);
 }
 
 KVX_AVX2 inline __m256i Mask(const uint8_t* masks, int i) {
@@ -201,9 +223,9 @@ KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
     // At most 7 pixels remain, inside the table's padding; they go through a copy.
     uint8_t tail[16] = {};
     const size_t bytes = 2 * static_cast<size_t>(count - k);
-    std::memcpy(tail, dst + 2 * k, bytes);
+    x86::CopyShort<16>(tail, dst + 2 * k, bytes);
     group(k, tail);
-    std::memcpy(dst + 2 * k, tail, bytes);
+    x86::CopyShort<16>(dst + 2 * k, tail, bytes);
   }
 }
 
@@ -299,12 +321,12 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
   if (i < bytes) {
     alignas(32) uint8_t a[32] = {}, b[32] = {};
-    std::memcpy(a, row0 + i, static_cast<size_t>(bytes - i));
-    std::memcpy(b, row1 + i, static_cast<size_t>(bytes - i));
+    x86::CopyShort<32>(a, row0 + i, static_cast<size_t>(bytes - i));
+    x86::CopyShort<32>(b, row1 + i, static_cast<size_t>(bytes - i));
     const __m256i v = LerpBytes32(_mm256_load_si256(reinterpret_cast<const __m256i*>(a)),
                                   _mm256_load_si256(reinterpret_cast<const __m256i*>(b)), w);
     _mm256_store_si256(reinterpret_cast<__m256i*>(a), v);
-    std::memcpy(packed + i, a, static_cast<size_t>(bytes - i));
+    x86::CopyShort<32>(packed + i, a, static_cast<size_t>(bytes - i));
   }
   // Each step reads 52 bytes before writing 64; the writes stay behind the unread bytes, and
   // the reads inside the packed pixels.
@@ -316,9 +338,9 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
     // The rest through copies of its packed bytes, sixteen pixels at most at a time.
     alignas(32) uint8_t rest[52] = {}, out[64];
     const int32_t left = std::min(pixels - k, 16);
-    std::memcpy(rest, packed + 3 * k, static_cast<size_t>(3 * left));
+    x86::CopyShort<52>(rest, packed + 3 * k, static_cast<size_t>(3 * left));
     SpreadSixteen<kRgbOut>(rest, out);
-    std::memcpy(line + 4 * k, out, static_cast<size_t>(4 * left));
+    x86::CopyShort<64>(line + 4 * k, out, static_cast<size_t>(4 * left));
   }
 }
 
@@ -331,9 +353,7 @@ struct RgbLanes {
 
 // A group's 24 destination bytes as [0-15 | 8-23], for the blend.
 KVX_AVX2 inline __m256i LoadRgbGroup(const uint8_t* out) {
-  return _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + 8)), 1);
+  return TwoHalves(out, out + 8);
 }
 
 // Eight pixels into 24 RGB24 destination bytes, blended with d (from LoadRgbGroup) or not. With
@@ -422,9 +442,9 @@ KVX_AVX2 inline void RgbRow(const Samples& samples, int32_t count, uint8_t* dst,
   if (k < count) {
     uint8_t tail[24] = {};
     const size_t bytes = 3 * static_cast<size_t>(count - k);
-    std::memcpy(tail, dst + 3 * k, bytes);
+    x86::CopyShort<24>(tail, dst + 3 * k, bytes);
     PutRgbGroup<kBlend, false>(samples(k), LoadRgbGroup(tail), tail, alpha, inverse);
-    std::memcpy(dst + 3 * k, tail, bytes);
+    x86::CopyShort<24>(dst + 3 * k, tail, bytes);
   }
 }
 

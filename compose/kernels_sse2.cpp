@@ -74,10 +74,10 @@ KVX_SSE2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
     // The last pairs through copies, so nothing past either row is read.
     alignas(16) uint8_t a[16] = {}, b[16] = {}, out[32];
     const size_t bytes = 4 * static_cast<size_t>(pairs - i);
-    std::memcpy(a, row0 + 4 * i, bytes);
-    std::memcpy(b, row1 + 4 * i, bytes);
+    CopyShort<16>(a, row0 + 4 * i, bytes);
+    CopyShort<16>(b, row1 + 4 * i, bytes);
     Row422Group<kUyvy, kRgbOut>(a, b, weight, out);
-    std::memcpy(line + 8 * i, out, 2 * bytes);
+    CopyShort<32>(line + 8 * i, out, 2 * bytes);
   }
 }
 
@@ -222,9 +222,9 @@ KVX_SSE2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
     // The last pixels go through a copy; the padded table keeps the cursor inside the line.
     uint8_t tail[8] = {};
     const size_t bytes = 2 * static_cast<size_t>(count - k);
-    std::memcpy(tail, dst + 2 * k, bytes);
+    CopyShort<8>(tail, dst + 2 * k, bytes);
     Yuy2Group<kBlend, kOddStart>(c, tail, a, inverse);
-    std::memcpy(dst + 2 * k, tail, bytes);
+    CopyShort<8>(dst + 2 * k, tail, bytes);
   }
 }
 
@@ -276,9 +276,9 @@ KVX_SSE2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t c
   }
   uint8_t tail[16] = {};
   const size_t bytes = 3 * static_cast<size_t>(count - k);
-  std::memcpy(tail, dst + 3 * k, bytes);
+  CopyShort<16>(tail, dst + 3 * k, bytes);
   RgbGroup<kBlend>(c, tail, a, inverse);
-  std::memcpy(dst + 3 * k, tail, bytes);
+  CopyShort<16>(dst + 3 * k, tail, bytes);
 }
 
 KVX_SSE2 void BlendRun(const uint8_t* src, uint8_t* dst, int32_t bytes, uint32_t alpha) {

@@ -23,6 +23,40 @@ KVX_SSE2 inline void Store4(uint8_t* p, __m128i v) {
   std::memcpy(p, &x, 4);
 }
 
+// Copies the n <= kMax bytes of a row's end to or from a kernel's scratch buffer of kMax bytes:
+// whole 16, 8 or 4-byte moves, the last one overlapping, so no library call is made for a
+// handful of bytes.
+template <size_t kMax>
+inline void CopyShort(uint8_t* to, const uint8_t* from, size_t n) {
+  if (n > kMax) {
+    __builtin_unreachable();
+  }
+  if constexpr (kMax >= 16) {
+    if (n >= 16) {
+      for (size_t i = 0; i + 16 < n; i += 16) {
+        std::memcpy(to + i, from + i, 16);
+      }
+      std::memcpy(to + n - 16, from + n - 16, 16);
+      return;
+    }
+  }
+  if constexpr (kMax >= 8) {
+    if (n >= 8) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+      return;
+    }
+  }
+  if (n >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    to[i] = from[i];
+  }
+}
+
 // p0 + floor((p1 - p0) * w / 4096) on 16-bit lanes holding bytes: pmulhw of (p1 - p0) * 16 by w
 // is exactly that floor.
 KVX_SSE2 inline __m128i Lerp16(__m128i p0, __m128i p1, __m128i w) {
