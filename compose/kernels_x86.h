@@ -28,9 +28,7 @@ KVX_SSE2 inline void Store4(uint8_t* p, __m128i v) {
 // handful of bytes.
 template <size_t kMax>
 inline void CopyShort(uint8_t* to, const uint8_t* from, size_t n) {
-  if (n > kMax) {
-    __builtin_unreachable();
-  }
+  n = n < kMax ? n : kMax;
   if constexpr (kMax >= 16) {
     if (n >= 16) {
       for (size_t i = 0; i + 16 < n; i += 16) {
