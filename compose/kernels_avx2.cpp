@@ -270,13 +270,13 @@ KVX_AVX2 inline void RgbToYuyv(__m256i a, __m256i b, __m256i& first, __m256i& se
   const __m256i blue = _mm256_sub_epi16(bl, gr);
   const __m256i red = _mm256_sub_epi16(rd, gr);
   const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(32768));
-  const __m256i high = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
+  const __m256i top = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
   const __m256i y =
       _mm256_add_epi16(gr, _mm256_srai_epi16(_mm256_add_epi16(Times(blue, 29), Times(red, 77)), 8));
   const __m256i u = _mm256_and_si256(
-      _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(blue, 7), Times(red, 43)), half), high);
+      _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(blue, 7), Times(red, 43)), half), top);
   const __m256i v = _mm256_and_si256(
-      _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(red, 7), Times(blue, 21)), half), high);
+      _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(red, 7), Times(blue, 21)), half), top);
   const __m256i yu = _mm256_or_si256(y, u);
   const __m256i yv = _mm256_or_si256(y, v);
   // The unpacks put the lanes back in pixel order: 0-3 | 4-7, then 8-11 | 12-15.
