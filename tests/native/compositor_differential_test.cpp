@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "compose/compositor.h"
@@ -77,6 +78,31 @@ std::vector<uint8_t> Run(Compositor& compositor, const ComposeCase& c,
   return dst;
 }
 
+// Draws one case at the reference and at the tested level; a failure names the case and the
+// first byte that differs.
+void ExpectSame(Compositor& reference, Compositor& tested, const ComposeCase& c, std::mt19937& rng,
+                const std::string& name) {
+  const std::vector<uint8_t> src = testing::RandomFrame(
+      rng, c.srcShift + testing::FrameBytes(c.srcLayout, c.srcWidth, c.srcHeight));
+  const std::vector<uint8_t> dst = testing::RandomFrame(
+      rng, c.dstShift + testing::FrameBytes(c.dstLayout, c.dstWidth, c.dstHeight));
+  const std::vector<uint8_t> expected = Run(reference, c, src, dst);
+  const std::vector<uint8_t> actual = Run(tested, c, src, dst);
+  if (expected != actual) {
+    size_t at = 0;
+    while (expected[at] == actual[at]) {
+      ++at;
+    }
+    ADD_FAILURE() << name << ": layouts " << c.srcLayout << "->" << c.dstLayout << ", src "
+                  << c.srcWidth << "x" << c.srcHeight << " crop {" << c.crop.left << ","
+                  << c.crop.top << "," << c.crop.right << "," << c.crop.bottom << "}, dst "
+                  << c.dstWidth << "x" << c.dstHeight << " rect {" << c.rect.left << ","
+                  << c.rect.top << "," << c.rect.right << "," << c.rect.bottom << "}, opacity "
+                  << c.opacity << ": first difference at byte " << at - c.dstShift << ": "
+                  << int{expected[at]} << " != " << int{actual[at]};
+  }
+}
+
 void Compare(Isa isa, int cases, uint32_t seed) {
   std::mt19937 rng(seed);
   Compositor reference;
@@ -84,26 +110,38 @@ void Compare(Isa isa, int cases, uint32_t seed) {
   reference.SetShortcutsForTesting(false);
   Compositor vector;
   vector.SetIsa(isa);
-  for (int i = 0; i < cases; ++i) {
-    const ComposeCase c = RandomCase(rng);
-    const std::vector<uint8_t> src = testing::RandomFrame(
-        rng, c.srcShift + testing::FrameBytes(c.srcLayout, c.srcWidth, c.srcHeight));
-    const std::vector<uint8_t> dst = testing::RandomFrame(
-        rng, c.dstShift + testing::FrameBytes(c.dstLayout, c.dstWidth, c.dstHeight));
-    const std::vector<uint8_t> expected = Run(reference, c, src, dst);
-    const std::vector<uint8_t> actual = Run(vector, c, src, dst);
-    if (expected != actual) {
-      size_t at = 0;
-      while (expected[at] == actual[at]) {
-        ++at;
+  for (int i = 0; i < cases && !::testing::Test::HasFailure(); ++i) {
+    ExpectSame(reference, vector, RandomCase(rng), rng,
+               "case " + std::to_string(i) + " (seed " + std::to_string(seed) + ")");
+  }
+}
+
+// Column reductions from none to three to one, densely around two to one, where a pixel pair's
+// samples stop fitting in the 16 bytes the AVX2 column kernels read them from, and the kernels
+// read every sample on its own instead: both ways, at both parities and both blends.
+void CompareAcrossReductions(Isa isa) {
+  std::mt19937 rng(2112);
+  Compositor reference;
+  reference.SetIsa(Isa::kScalar);
+  reference.SetShortcutsForTesting(false);
+  Compositor vector;
+  vector.SetIsa(isa);
+  for (const int32_t srcLayout : {kLayoutYuy2, kLayoutRgb24}) {
+    for (const int32_t dstLayout : {kLayoutYuy2, kLayoutRgb24}) {
+      for (int32_t cropWidth = 60; cropWidth <= 190 && !::testing::Test::HasFailure();
+           cropWidth += cropWidth < 110 || cropWidth > 130 ? 7 : 1) {
+        ComposeCase c{};
+        c.srcLayout = srcLayout;
+        c.srcWidth = 200;
+        c.srcHeight = 6;
+        c.crop = {3, 1, 3 + cropWidth, 5};
+        c.dstLayout = dstLayout;
+        c.dstWidth = 80;
+        c.dstHeight = 5;
+        c.rect = {cropWidth % 2, 0, cropWidth % 2 + 61, 3};
+        c.opacity = cropWidth % 3 == 0 ? 100 : 60;
+        ExpectSame(reference, vector, c, rng, "crop width " + std::to_string(cropWidth));
       }
-      FAIL() << "case " << i << " (seed " << seed << "): layouts " << c.srcLayout << "->"
-             << c.dstLayout << ", src " << c.srcWidth << "x" << c.srcHeight << " crop {"
-             << c.crop.left << "," << c.crop.top << "," << c.crop.right << "," << c.crop.bottom
-             << "}, dst " << c.dstWidth << "x" << c.dstHeight << " rect {" << c.rect.left << ","
-             << c.rect.top << "," << c.rect.right << "," << c.rect.bottom << "}, opacity "
-             << c.opacity << ": first difference at byte " << at - c.dstShift << ": "
-             << int{expected[at]} << " != " << int{actual[at]};
     }
   }
 }
@@ -115,6 +153,7 @@ TEST(CompositorDifferential, CopiedRowsMatchTheReference) {
 #if defined(__x86_64__) || defined(__i386__)
 TEST(CompositorDifferential, Sse2MatchesTheReference) {
   Compare(Isa::kSse2, 4000, 20261208);
+  CompareAcrossReductions(Isa::kSse2);
 }
 
 TEST(CompositorDifferential, Avx2MatchesTheReference) {
@@ -122,6 +161,7 @@ TEST(CompositorDifferential, Avx2MatchesTheReference) {
     GTEST_SKIP() << "this CPU has no AVX2";
   }
   Compare(Isa::kAvx2, 4000, 8122026);
+  CompareAcrossReductions(Isa::kAvx2);
 }
 #endif
 
