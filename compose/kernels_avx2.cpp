@@ -23,38 +23,42 @@ KVX_AVX2 inline __m256i LerpBytes32(__m256i a, __m256i b, __m256i w) {
   return _mm256_packus_epi16(lo, hi);
 }
 
-// The pairs arrive as 0-1, 4-5 | 2-3, 6-7 (see Row422), so the unpacks within 128-bit halves
-// give pixels 0-7 in lo and 8-15 in hi: two whole stores.
+// The unpacks work within 128-bit halves, giving pixels 0-3 | 8-11 in lo and 4-7 | 12-15 in hi;
+// this stores them in pixel order, the high halves straight from the registers.
 KVX_AVX2 inline void StoreInOrder(uint8_t* line, __m256i lo, __m256i hi) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line), lo);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + 32), hi);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line), _mm256_castsi256_si128(lo));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 16), _mm256_castsi256_si128(hi));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 32), _mm256_extracti128_si256(lo, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line + 48), _mm256_extracti128_si256(hi, 1));
 }
 
-KVX_AVX2 void PutYuvPairsForYuy2(__m256i pairs, uint8_t* line) {
-  const __m256i y0 = _mm256_and_si256(pairs, _mm256_set1_epi32(0xFF));
-  const __m256i first = _mm256_or_si256(_mm256_and_si256(pairs, _mm256_set1_epi32(0xFF00FFFF)),
-                                        _mm256_slli_epi32(y0, 16));
-  const __m256i y1 = _mm256_and_si256(_mm256_srli_epi32(pairs, 16), _mm256_set1_epi32(0xFF));
-  const __m256i second =
-      _mm256_or_si256(_mm256_and_si256(pairs, _mm256_set1_epi32(static_cast<int>(0xFFFFFF00))), y1);
-  StoreInOrder(line, _mm256_unpacklo_epi32(first, second), _mm256_unpackhi_epi32(first, second));
+// U or V of each pair (at byte `at` of its two lanes) moved into the high byte of both of its
+// pixels' lanes.
+KVX_AVX2 inline __m256i SpreadChroma(__m256i uv, char at) {
+  const char z = -1;
+  return _mm256_shuffle_epi8(
+      uv, _mm256_setr_epi8(z, at, z, at, z, at + 4, z, at + 4, z, at + 8, z, at + 8, z, at + 12, z,
+                           at + 12, z, at, z, at, z, at + 4, z, at + 4, z, at + 8, z, at + 8, z,
+                           at + 12, z, at + 12));
 }
 
-KVX_AVX2 void PutYuvPairsForRgb(__m256i pairs, uint8_t* line) {
-  const __m256i y = _mm256_and_si256(pairs, _mm256_set1_epi16(0xFF));
+// Sixteen pixels from their Y (a 16-bit lane each) and their pairs' U and V (two lanes a pair),
+// as Y U Y V elements.
+KVX_AVX2 void PutYuvForYuy2(__m256i y, __m256i uv, uint8_t* line) {
+  const __m256i yu = _mm256_or_si256(y, SpreadChroma(uv, 0));
+  const __m256i yv = _mm256_or_si256(y, SpreadChroma(uv, 2));
+  StoreInOrder(line, _mm256_unpacklo_epi16(yu, yv), _mm256_unpackhi_epi16(yu, yv));
+}
+
+// Sixteen pixels from their Y (a 16-bit lane each) and their pairs' U and V (two lanes a pair),
+// as B G R Y elements.
+KVX_AVX2 void PutYuvForRgb(__m256i y, __m256i uv, uint8_t* line) {
   // U and V of each pair with their top bit flipped and moved into the high byte of both of its
   // pixels' lanes: (c - 128) * 256 as a signed lane. The factors below are the rules' over 16,
   // so pmulhw gives the same floor((c - 128) * factor / 4096).
-  const __m256i centred = _mm256_xor_si256(pairs, _mm256_set1_epi32(static_cast<int>(0x80008000)));
-  const auto chroma = [&](char at) KVX_AVX2 {
-    const char z = -1;
-    return _mm256_shuffle_epi8(
-        centred, _mm256_setr_epi8(z, at, z, at, z, at + 4, z, at + 4, z, at + 8, z, at + 8, z,
-                                  at + 12, z, at + 12, z, at, z, at, z, at + 4, z, at + 4, z,
-                                  at + 8, z, at + 8, z, at + 12, z, at + 12));
-  };
-  const __m256i u = chroma(1);
-  const __m256i v = chroma(3);
+  const __m256i centred = _mm256_xor_si256(uv, _mm256_set1_epi16(0x80));
+  const __m256i u = SpreadChroma(centred, 0);
+  const __m256i v = SpreadChroma(centred, 2);
   const __m256i b = _mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(7264 / 16)));
   const __m256i g =
       _mm256_add_epi16(_mm256_add_epi16(y, _mm256_mulhi_epi16(u, _mm256_set1_epi16(-1376 / 16))),
@@ -68,41 +72,36 @@ KVX_AVX2 void PutYuvPairsForRgb(__m256i pairs, uint8_t* line) {
   StoreInOrder(line, _mm256_unpacklo_epi8(br, gy), _mm256_unpackhi_epi8(br, gy));
 }
 
-// Eight pairs of each row widened in the order 0-1, 4-5 | 2-3, 6-7 and interpolated: the order
-// the stores want (see StoreInOrder), had straight from the widening loads.
-KVX_AVX2 inline __m256i LerpPairs(const uint8_t* row0, const uint8_t* row1, __m256i w) {
-  const auto widen = [&](const uint8_t* p) KVX_AVX2 {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  };
-  return _mm256_packus_epi16(Lerp16x16(widen(row0), widen(row1), w),
-                             Lerp16x16(widen(row0 + 16), widen(row1 + 16), w));
-}
-
+// Eight pairs a step. The even and the odd bytes are taken apart into 16-bit lanes by a mask and
+// a shift, Y per pixel and U V per pair, and interpolated there: no shuffles until the output.
 template <bool kUyvy, bool kRgbOut>
 KVX_AVX2 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pairs,
                      uint8_t* line) {
-  const auto put = [&](__m256i p, uint8_t* out) KVX_AVX2 {
-    if (kUyvy) {
-      p = _mm256_or_si256(_mm256_slli_epi16(p, 8), _mm256_srli_epi16(p, 8));
+  const __m256i low = _mm256_set1_epi16(0xFF);
+  const auto split = [&](const uint8_t* p, __m256i& y, __m256i& uv) KVX_AVX2 {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i even = _mm256_and_si256(v, low);
+    const __m256i odd = _mm256_srli_epi16(v, 8);
+    y = kUyvy ? odd : even;
+    uv = kUyvy ? even : odd;
+  };
+  const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
+  int32_t i = 0;
+  for (; i + 8 <= pairs; i += 8) {
+    __m256i y;
+    __m256i uv;
+    split(row0 + 4 * i, y, uv);
+    if (weight != 0) {
+      __m256i y1;
+      __m256i uv1;
+      split(row1 + 4 * i, y1, uv1);
+      y = Lerp16x16(y, y1, w);
+      uv = Lerp16x16(uv, uv1, w);
     }
     if (kRgbOut) {
-      PutYuvPairsForRgb(p, out);
+      PutYuvForRgb(y, uv, line + 8 * i);
     } else {
-      PutYuvPairsForYuy2(p, out);
-    }
-  };
-  int32_t i = 0;
-  if (weight != 0) {
-    const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
-    for (; i + 8 <= pairs; i += 8) {
-      put(LerpPairs(row0 + 4 * i, row1 + 4 * i, w), line + 8 * i);
-    }
-  } else {
-    for (; i + 8 <= pairs; i += 8) {
-      put(_mm256_permute4x64_epi64(
-              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + 4 * i)),
-              _MM_SHUFFLE(3, 1, 2, 0)),
-          line + 8 * i);
+      PutYuvForYuy2(y, uv, line + 8 * i);
     }
   }
   if (i < pairs) {
