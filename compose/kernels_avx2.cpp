@@ -189,6 +189,23 @@ KVX_AVX2 inline void Yuy2GroupInWindows(const uint8_t* line, const uint16_t* pai
                        pairWeights, out, alpha, inverse);
 }
 
+// The groups of a row, group(k, out) writing group k's 16 bytes at out. At most 7 pixels remain
+// after the whole groups, inside the table's padding; they go through a copy.
+template <class Group>
+KVX_AVX2 inline void Yuy2Groups(const Group& group, int32_t count, uint8_t* dst) {
+  int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    group(k, dst + 2 * k);
+  }
+  if (k < count) {
+    uint8_t tail[16] = {};
+    const size_t bytes = 2 * static_cast<size_t>(count - k);
+    x86::CopyShort<16>(tail, dst + 2 * k, bytes);
+    group(k, tail);
+    x86::CopyShort<16>(dst + 2 * k, tail, bytes);
+  }
+}
+
 template <bool kBlend, bool kOddStart>
 KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
                       uint32_t alpha) {
@@ -197,34 +214,20 @@ KVX_AVX2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
   // Held apart from the table: the stores to dst could otherwise alias it.
   const uint16_t* const weights = table.pairWeights;
   const int32_t* const offsets = table.offsets;
-  const uint8_t* const masks =
-      table.yuy2Shuffles != nullptr ? table.yuy2Shuffles + (kOddStart ? 64 : 0) : nullptr;
-  const auto group = [&](int32_t k, uint8_t* out) KVX_AVX2 {
-    if (masks != nullptr) {
-      Yuy2GroupInWindows<kBlend>(line, weights + 2 * k, offsets + k, masks + 16 * k, out, a,
-                                 inverse);
-    } else {
-      Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, out, a, inverse);
-    }
-  };
-  int32_t k = 0;
-  if (masks != nullptr) {
-    for (; k + 8 <= count; k += 8) {
-      Yuy2GroupInWindows<kBlend>(line, weights + 2 * k, offsets + k, masks + 16 * k, dst + 2 * k, a,
-                                 inverse);
-    }
+  if (table.yuy2Shuffles != nullptr) {
+    const uint8_t* const masks = table.yuy2Shuffles + (kOddStart ? 64 : 0);
+    Yuy2Groups(
+        [&](int32_t k, uint8_t* out) KVX_AVX2 {
+          Yuy2GroupInWindows<kBlend>(line, weights + 2 * k, offsets + k, masks + 16 * k, out, a,
+                                     inverse);
+        },
+        count, dst);
   } else {
-    for (; k + 8 <= count; k += 8) {
-      Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, dst + 2 * k, a, inverse);
-    }
-  }
-  if (k < count) {
-    // At most 7 pixels remain, inside the table's padding; they go through a copy.
-    uint8_t tail[16] = {};
-    const size_t bytes = 2 * static_cast<size_t>(count - k);
-    x86::CopyShort<16>(tail, dst + 2 * k, bytes);
-    group(k, tail);
-    x86::CopyShort<16>(dst + 2 * k, tail, bytes);
+    Yuy2Groups(
+        [&](int32_t k, uint8_t* out) KVX_AVX2 {
+          Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, out, a, inverse);
+        },
+        count, dst);
   }
 }
 
