@@ -238,8 +238,9 @@ void Compositor::Compose(const uint8_t* srcPixels, int32_t srcWidth, int32_t src
   // layout, is the source's bytes themselves: copied or blended straight, when a 4:2:2 row's
   // pixels keep their parity (each owns the same chroma byte in both).
   const int32_t firstPixel = spanStart + columnStart + columns.offsets[0] / 4;
-  const bool direct = shortcuts_ && columnIdentity_ && srcLayout == dstLayout &&
-                      (dstLayout == kLayoutRgb24 || ((firstPixel ^ clip.left) & 1) == 0);
+  const bool sameBytes = srcLayout == dstLayout || (IsRgb24(srcLayout) && IsRgb24(dstLayout));
+  const bool direct = shortcuts_ && columnIdentity_ && sameBytes &&
+                      (IsRgb24(dstLayout) || ((firstPixel ^ clip.left) & 1) == 0);
   const ptrdiff_t directFrom = ptrdiff_t{firstPixel - spanStart} * BytesPerPixel(srcLayout);
   const int32_t directBytes = clipWidth * BytesPerPixel(dstLayout);
   const size_t spanBytes = static_cast<size_t>(spanCount) * (IsPacked422(srcLayout) ? 4 : 3);

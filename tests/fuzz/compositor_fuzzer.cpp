@@ -37,10 +37,9 @@ class Input {
 };
 
 int32_t Layout(uint8_t pick, bool destination) {
-  return destination ? (pick & 1 ? kvx::kLayoutRgb24 : kvx::kLayoutYuy2)
-                     : (pick % 3 == 0   ? kvx::kLayoutYuy2
-                        : pick % 3 == 1 ? kvx::kLayoutUyvy
-                                        : kvx::kLayoutRgb24);
+  constexpr int32_t kSources[] = {kvx::kLayoutYuy2, kvx::kLayoutUyvy, kvx::kLayoutRgb24,
+                                  kvx::kLayoutRgb24TopDown};
+  return destination ? (pick & 1 ? kvx::kLayoutRgb24 : kvx::kLayoutYuy2) : kSources[pick % 4];
 }
 
 size_t Bytes(int32_t layout, int32_t width, int32_t height) {
@@ -101,7 +100,8 @@ void FuzzFrameStep(Input& in) {
   kvx::FrameStep step;
   step.Configure(hostWidth, hostHeight, hostFormat);
   step.SetHostPixels(host.data());
-  step.Draw(kvx::PipFrame{frame.data(), frameWidth, frameHeight, bufferFormat}, s);
+  step.Draw(kvx::PipFrame{frame.data(), frameWidth, frameHeight, bufferFormat, (picks & 0x80) != 0},
+            s);
 }
 
 }  // namespace

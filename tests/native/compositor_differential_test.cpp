@@ -28,9 +28,9 @@ int32_t Between(std::mt19937& rng, int32_t lo, int32_t hi) {
 }
 
 ComposeCase RandomCase(std::mt19937& rng) {
-  const int32_t layouts[] = {kLayoutYuy2, kLayoutUyvy, kLayoutRgb24};
+  const int32_t layouts[] = {kLayoutYuy2, kLayoutUyvy, kLayoutRgb24, kLayoutRgb24TopDown};
   ComposeCase c{};
-  c.srcLayout = layouts[Between(rng, 0, 2)];
+  c.srcLayout = layouts[Between(rng, 0, 3)];
   c.dstLayout = Between(rng, 0, 1) == 0 ? kLayoutYuy2 : kLayoutRgb24;
   const bool big = Between(rng, 0, 9) == 0;
   c.srcWidth = Between(rng, 1, big ? 400 : 70);
@@ -57,7 +57,7 @@ ComposeCase RandomCase(std::mt19937& rng) {
     c.rect.right = l + c.crop.Width();
     c.rect.bottom = t + c.crop.Height();
     if (Between(rng, 0, 1) == 0) {
-      c.dstLayout = c.srcLayout == kLayoutRgb24 ? kLayoutRgb24 : kLayoutYuy2;
+      c.dstLayout = IsRgb24(c.srcLayout) ? kLayoutRgb24 : kLayoutYuy2;
     }
   }
   const int32_t pick = Between(rng, 0, 9);
@@ -142,6 +142,41 @@ void CompareAcrossReductions(Isa isa) {
         c.opacity = cropWidth % 3 == 0 ? 100 : 60;
         ExpectSame(reference, vector, c, rng, "crop width " + std::to_string(cropWidth));
       }
+    }
+  }
+}
+
+// A top-down RGB24 frame is the same picture as its rows stored the other way round, and is
+// drawn to the same bytes, at every level and on the copied rows too.
+TEST(CompositorDifferential, TopDownRgb24DrawsAsTheSamePictureStoredBottomUp) {
+  std::mt19937 rng(2512);
+  std::vector<Isa> levels = {Isa::kScalar};
+#if defined(__x86_64__) || defined(__i386__)
+  levels.push_back(Isa::kSse2);
+  if (DetectIsa() == Isa::kAvx2) {
+    levels.push_back(Isa::kAvx2);
+  }
+#endif
+  for (int i = 0; i < 600 && !::testing::Test::HasFailure(); ++i) {
+    ComposeCase c = RandomCase(rng);
+    c.srcLayout = kLayoutRgb24;
+    c.srcShift = 0;
+    const std::vector<uint8_t> bottomUp =
+        testing::RandomFrame(rng, testing::FrameBytes(c.srcLayout, c.srcWidth, c.srcHeight));
+    std::vector<uint8_t> topDown(bottomUp.size());
+    const size_t row = 3 * static_cast<size_t>(c.srcWidth);
+    for (int32_t y = 0; y < c.srcHeight; ++y) {
+      std::memcpy(&topDown[y * row], &bottomUp[(c.srcHeight - 1 - y) * row], row);
+    }
+    const std::vector<uint8_t> dst = testing::RandomFrame(
+        rng, c.dstShift + testing::FrameBytes(c.dstLayout, c.dstWidth, c.dstHeight));
+    for (const Isa isa : levels) {
+      Compositor compositor;
+      compositor.SetIsa(isa);
+      ComposeCase flipped = c;
+      flipped.srcLayout = kLayoutRgb24TopDown;
+      EXPECT_EQ(kvx::Run(compositor, flipped, topDown, dst), kvx::Run(compositor, c, bottomUp, dst))
+          << "case " << i << " at level " << static_cast<int>(isa);
     }
   }
 }
