@@ -75,7 +75,7 @@ struct Scene {
     settings.BorderEnable = static_cast<uint32_t>(c.border);
   }
   PipFrame Frame(const Case& c) const {
-    return PipFrame{source.data(), c.sourceWidth, c.sourceHeight, c.sourceFormat};
+    return PipFrame{source.data(), c.sourceWidth, c.sourceHeight, c.sourceFormat, false};
   }
 };
 

@@ -23,14 +23,14 @@ bool MakeRect(int64_t left, int64_t top, int64_t right, int64_t bottom, Rect* ou
   return true;
 }
 
-int32_t SourceLayout(int32_t bufferFormat) {
+int32_t SourceLayout(int32_t bufferFormat, bool topDown) {
   switch (bufferFormat) {
     case 0:
       return kLayoutYuy2;
     case 1:
       return kLayoutUyvy;
     case 2:
-      return kLayoutRgb24;
+      return topDown ? kLayoutRgb24TopDown : kLayoutRgb24;
     default:
       return -1;
   }
@@ -57,7 +57,7 @@ bool PlacePip(const PipSettings& s, int32_t frameWidth, int32_t frameHeight, int
 }
 
 void FrameStep::Draw(const PipFrame& frame, const PipSettings& settings) {
-  const int32_t srcLayout = SourceLayout(frame.format);
+  const int32_t srcLayout = SourceLayout(frame.format, frame.topDown);
   if (!surface_.Usable() || srcLayout < 0) {
     return;
   }

@@ -19,6 +19,7 @@ struct PipFrame {
   int32_t width;
   int32_t height;
   int32_t format;  // BufferFormat: 0 YUY2, 1 UYVY, 2 RGB24
+  bool topDown;    // an RGB24 frame's top row comes first; 4:2:2 rows always do
 };
 
 // Where a frame step draws, from the settings and the two frames' sizes.

@@ -21,6 +21,8 @@ inline constexpr HResult kFail = MakeCode(0x80004005);
 inline constexpr HResult kUnexpected = MakeCode(0x8000FFFF);
 inline constexpr HResult kOutOfMemory = MakeCode(0x8007000E);
 inline constexpr HResult kInvalidArg = MakeCode(0x80070057);
+inline constexpr HResult kInvalidMediaType = MakeCode(0x80040200);  // VFW_E_INVALIDMEDIATYPE
+inline constexpr HResult kRuntimeError = MakeCode(0x8004020B);      // VFW_E_RUNTIME_ERROR
 
 constexpr bool Succeeded(HResult hr) {
   return hr >= 0;

@@ -33,14 +33,12 @@ constexpr DWORD kGetStateTimeoutMs = 5000;
 DWORD g_comThread = 0;
 
 void DrawPip(IPiPBuffer* buffer) {
-  BYTE* pixels = nullptr;
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t format = 0;
-  if (FAILED(buffer->GetFrame(&pixels, &width, &height, &format))) {
+  PipFrameView view;
+  if (FAILED(buffer->GetFrameView(&view))) {
     return;
   }
-  DrawPipFrame(PipFrame{pixels, width, height, format}, Settings().current);
+  DrawPipFrame(PipFrame{view.pixels, view.width, view.height, view.format, view.topDown != 0},
+               Settings().current);
 }
 
 }  // namespace

@@ -47,10 +47,7 @@ void FillPattern(uint8_t* dst, int32_t size, const uint8_t* pattern, int32_t pat
 // that fails, with the fields read so far.
 struct ParsedFormat {
   enum Step { kBadBlock, kBadSubtype, kRead } step = kBadBlock;
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t format = kBufferYuy2;
-  int32_t size = 0;
+  FrameShape shape;
 };
 
 ParsedFormat ParseFormat(const MediaTypeView& mt) {
@@ -68,35 +65,38 @@ ParsedFormat ParseFormat(const MediaTypeView& mt) {
     return parsed;
   }
   const int32_t width = ReadInt32(mt.format + headerOffset + kBitmapWidthOffset);
-  const int64_t height =
-      std::abs(static_cast<int64_t>(ReadInt32(mt.format + headerOffset + kBitmapHeightOffset)));
+  const int64_t signedHeight = ReadInt32(mt.format + headerOffset + kBitmapHeightOffset);
+  const int64_t height = std::abs(signedHeight);
   if (width <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
     return parsed;
   }
-  parsed.width = width;
-  parsed.height = static_cast<int32_t>(height);
+  FrameShape& shape = parsed.shape;
+  shape.width = width;
+  shape.height = static_cast<int32_t>(height);
   parsed.step = ParsedFormat::kBadSubtype;
 
   int32_t bits;
   if (SameGuid(mt.subtype, kSubtypeYuy2)) {
-    parsed.format = kBufferYuy2;
+    shape.format = kBufferYuy2;
     bits = 16;
   } else if (SameGuid(mt.subtype, kSubtypeUyvy)) {
-    parsed.format = kBufferUyvy;
+    shape.format = kBufferUyvy;
     bits = 16;
   } else if (SameGuid(mt.subtype, kSubtypeRgb24)) {
-    parsed.format = kBufferRgb24;
+    shape.format = kBufferRgb24;
+    // By the bitmap rules a negative height is a frame whose top row comes first. 4:2:2 rows
+    // come top row first whatever the sign says.
+    shape.topDown = signedHeight < 0;
     bits = 24;
   } else {
     return parsed;
   }
   // 4:2:2 rows must hold whole pixel pairs, or the compositor would read past the last row.
-  if (bits == 16 && parsed.width % 2 != 0) {
+  if (bits == 16 && shape.width % 2 != 0) {
     return parsed;
   }
   // At most 24 * 8192 * 8192 / 8: fits in 32 bits.
-  parsed.size =
-      static_cast<int32_t>(static_cast<int64_t>(bits) * parsed.width * parsed.height >> 3);
+  shape.size = static_cast<int32_t>(static_cast<int64_t>(bits) * shape.width * shape.height >> 3);
   parsed.step = ParsedFormat::kRead;
   return parsed;
 }
@@ -104,73 +104,103 @@ ParsedFormat ParseFormat(const MediaTypeView& mt) {
 }  // namespace
 
 PipFrameBuffer::~PipFrameBuffer() {
-  RetireStore();
+  ReplaceStore(nullptr);
 }
 
 bool PipFrameBuffer::CanHold(const MediaTypeView& mt) {
   const ParsedFormat parsed = ParseFormat(mt);
-  return parsed.step == ParsedFormat::kRead && parsed.size > 0;
+  return parsed.step == ParsedFormat::kRead && parsed.shape.size > 0;
 }
 
 HResult PipFrameBuffer::SetFrameFormat(const MediaTypeView& mt) {
   const ParsedFormat parsed = ParseFormat(mt);
-  size_ = 0;
-  width_ = parsed.width;
-  height_ = parsed.height;
-  if (parsed.step == ParsedFormat::kBadBlock) {
+  formatRefused_ = false;
+  shape_.size = 0;
+  shape_.width = parsed.shape.width;
+  shape_.height = parsed.shape.height;
+  if (parsed.step != ParsedFormat::kRead) {
     return kFail;
   }
-  if (parsed.step == ParsedFormat::kBadSubtype) {
-    return kFail;
-  }
-  format_ = parsed.format;
-  size_ = parsed.size;
+  shape_ = parsed.shape;
   return kOk;
 }
 
-void PipFrameBuffer::RetireStore() {
-  // Frame steps that begin after the exchange find no store; the wait covers those that may
-  // have found the old one.
-  uint8_t* old = pixels_.exchange(nullptr, std::memory_order_seq_cst);
-  if (old != nullptr) {
-    WaitForFrameReaders();
-    FreeAligned(old);
+PipFrameBuffer::Store* PipFrameBuffer::NewStore(const FrameShape& shape) {
+  uint8_t* memory = AllocateAligned(kFrameAlignment + static_cast<size_t>(shape.size));
+  if (memory == nullptr) {
+    return nullptr;
   }
-}
-
-HResult PipFrameBuffer::AllocateFrame() {
-  if (size_ == 0) {
-    return kFail;
-  }
-  RetireStore();
-  uint8_t* pixels = AllocateAligned(static_cast<size_t>(size_));
-  if (pixels == nullptr) {
-    return kOutOfMemory;
-  }
+  Store* store = new (memory) Store{shape};
   // Blue until the first sample arrives.
   static constexpr uint8_t kBlueYuy2[] = {0x1B, 0xE8, 0x1B, 0x65};
   static constexpr uint8_t kBlueUyvy[] = {0xE8, 0x1B, 0x65, 0x1B};
   static constexpr uint8_t kBlueRgb24[] = {0xE0, 0x00, 0x00};
-  switch (format_) {
+  switch (shape.format) {
     case kBufferYuy2:
-      FillPattern(pixels, size_, kBlueYuy2, 4);
+      FillPattern(store->Pixels(), shape.size, kBlueYuy2, 4);
       break;
     case kBufferUyvy:
-      FillPattern(pixels, size_, kBlueUyvy, 4);
+      FillPattern(store->Pixels(), shape.size, kBlueUyvy, 4);
       break;
     default:
-      FillPattern(pixels, size_, kBlueRgb24, 3);
+      FillPattern(store->Pixels(), shape.size, kBlueRgb24, 3);
       break;
   }
-  pixels_.store(pixels, std::memory_order_release);
+  return store;
+}
+
+void PipFrameBuffer::ReplaceStore(Store* next) {
+  // Frame steps that begin after the exchange find the new store (or none); the wait covers
+  // those that may have found the old one.
+  Store* old = store_.exchange(next, std::memory_order_seq_cst);
+  if (old != nullptr) {
+    WaitForFrameReaders();
+    old->~Store();
+    FreeAligned(reinterpret_cast<uint8_t*>(old));
+  }
+}
+
+HResult PipFrameBuffer::AllocateFrame() {
+  if (shape_.size == 0) {
+    return kFail;
+  }
+  formatRefused_ = false;
+  ReplaceStore(nullptr);
+  Store* store = NewStore(shape_);
+  if (store == nullptr) {
+    return kOutOfMemory;
+  }
+  ReplaceStore(store);
   return kOk;
 }
 
 HResult PipFrameBuffer::FreeFrame() {
-  RetireStore();
-  size_ = 0;
-  width_ = 0;
-  height_ = 0;
+  ReplaceStore(nullptr);
+  shape_.size = 0;
+  shape_.width = 0;
+  shape_.height = 0;
+  return kOk;
+}
+
+HResult PipFrameBuffer::TakeAnnouncedFormat(const MediaTypeView& mt) {
+  const ParsedFormat parsed = ParseFormat(mt);
+  if (!SameGuid(mt.majortype, kMediaTypeVideo) || parsed.step != ParsedFormat::kRead ||
+      parsed.shape.size == 0) {
+    formatRefused_ = true;
+    return kInvalidMediaType;
+  }
+  formatRefused_ = false;
+  const Store* current = store_.load(std::memory_order_acquire);
+  if (current != nullptr && current->shape == parsed.shape) {
+    return kOk;  // the format the store already has, announced again
+  }
+  Store* store = NewStore(parsed.shape);
+  if (store == nullptr) {
+    formatRefused_ = true;
+    return kOutOfMemory;
+  }
+  shape_ = parsed.shape;
+  ReplaceStore(store);
   return kOk;
 }
 
@@ -186,12 +216,13 @@ void PipFrameBuffer::StopStreaming() {
 }
 
 void PipFrameBuffer::CopyIntoStore(const uint8_t* data, int64_t length) {
-  uint8_t* pixels = pixels_.load(std::memory_order_acquire);
-  if (pixels == nullptr || data == nullptr || length <= 0) {
+  Store* store = store_.load(std::memory_order_acquire);
+  if (store == nullptr || data == nullptr || length <= 0) {
     return;
   }
   // A longer sample is cut to the store; a shorter one leaves the rest of the previous frame.
-  std::memcpy(pixels, data, static_cast<size_t>(std::min<int64_t>(length, size_)));
+  std::memcpy(store->Pixels(), data,
+              static_cast<size_t>(std::min<int64_t>(length, store->shape.size)));
 }
 
 HResult PipFrameBuffer::GetFrame(uint8_t** pixels, int32_t* width, int32_t* height,
@@ -199,20 +230,35 @@ HResult PipFrameBuffer::GetFrame(uint8_t** pixels, int32_t* width, int32_t* heig
   if (pixels == nullptr) {
     return kPointer;
   }
-  uint8_t* store = pixels_.load(std::memory_order_acquire);
+  PipFrameView view;
+  const HResult hr = GetFrameView(&view);
+  if (Failed(hr)) {
+    return hr;
+  }
+  *pixels = view.pixels;
+  if (width != nullptr) {
+    *width = view.width;
+  }
+  if (height != nullptr) {
+    *height = view.height;
+  }
+  if (format != nullptr) {
+    *format = view.format;
+  }
+  return kOk;
+}
+
+HResult PipFrameBuffer::GetFrameView(PipFrameView* view) const {
+  if (view == nullptr) {
+    return kPointer;
+  }
+  // Loaded once: the shape and the pixels come from the same store.
+  Store* store = store_.load(std::memory_order_acquire);
   if (store == nullptr) {
     return kFail;
   }
-  *pixels = store;
-  if (width != nullptr) {
-    *width = width_;
-  }
-  if (height != nullptr) {
-    *height = height_;
-  }
-  if (format != nullptr) {
-    *format = format_;
-  }
+  *view = PipFrameView{store->Pixels(), store->shape.width, store->shape.height,
+                       store->shape.format, store->shape.topDown ? 1 : 0};
   return kOk;
 }
 

@@ -55,7 +55,18 @@ HRESULT PipRendererInputPin::OnConnectionBroken() {
 }
 
 HRESULT PipRendererInputPin::Receive(IMediaSample* sample) {
-  return renderer_->frame_.StoreSample(sample);
+  // A driver that changes its frame size while running (a new video standard, its own property
+  // page) asks QueryAccept, then attaches the new type to the next sample.
+  AM_MEDIA_TYPE* type = nullptr;
+  if (sample == nullptr || sample->GetMediaType(&type) != S_OK || type == nullptr) {
+    return renderer_->frame_.StoreSample(sample);
+  }
+  const MediaTypeView view = ViewOf(*type);
+  const MediaTypeView refused{};  // no major type: the store refuses it
+  const HRESULT hr =
+      renderer_->frame_.StoreSample(sample, AcceptMediaType(*type) == S_OK ? &view : &refused);
+  DeleteTaskMediaType(type);
+  return hr;
 }
 
 HRESULT PipRendererInputPin::ReceiveCanBlock() {
@@ -218,6 +229,10 @@ HRESULT PipRenderer::Run(REFERENCE_TIME start) {
 
 HRESULT PipRenderer::GetFrame(BYTE** pixels, int32_t* width, int32_t* height, int32_t* format) {
   return frame_.GetFrame(pixels, width, height, format);
+}
+
+HRESULT PipRenderer::GetFrameView(PipFrameView* view) {
+  return frame_.GetFrameView(view);
 }
 
 }  // namespace kvx

@@ -36,7 +36,10 @@ class PipRendererInputPin final : public InputPinBase {
   STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
   STDMETHODIMP EndOfStream() override;
   STDMETHODIMP EndFlush() override;
-  // Never waits beyond the short receive lock; S_FALSE while the renderer is not running.
+  // S_FALSE while the renderer is not running. A sample that carries a media type the pin
+  // accepts changes the frame store's format first; one whose type it cannot take is refused,
+  // and so are the samples after it until a type it can take comes. Waits for the short receive
+  // lock, and at a format change for frame steps reading the old store.
   STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP ReceiveCanBlock() override;
 
@@ -82,6 +85,7 @@ class PipRenderer final : public FilterBase, public IPiPBuffer {
 
   // IPiPBuffer
   STDMETHODIMP GetFrame(BYTE** pixels, int32_t* width, int32_t* height, int32_t* format) override;
+  STDMETHODIMP GetFrameView(PipFrameView* view) override;
 
   int PinCount() override;
   PinBase* PinAt(int index) override;

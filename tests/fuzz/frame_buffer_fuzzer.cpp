@@ -21,15 +21,28 @@ struct Sample {
   long GetActualDataLength() const { return length; }
 };
 
+// Keeps frames small enough that each input runs quickly.
+void Shrink(std::vector<uint8_t>& block) {
+  for (size_t offset : {size_t{52}, size_t{56}, size_t{76}, size_t{80}}) {
+    if (offset + 4 <= block.size()) {
+      int32_t v;
+      std::memcpy(&v, &block[offset], 4);
+      v %= 600;
+      std::memcpy(&block[offset], &v, 4);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {
     return 0;
   }
-  const kvx::Guid subtypes[] = {kvx::kSubtypeYuy2, kvx::kSubtypeUyvy, kvx::kSubtypeRgb24,
-                                kvx::kMediaTypeVideo};
-  const kvx::Guid formats[] = {kvx::kFormatVideoInfo, kvx::kFormatVideoInfo2, kvx::kSubtypeYuy2};
+  static const kvx::Guid subtypes[] = {kvx::kSubtypeYuy2, kvx::kSubtypeUyvy, kvx::kSubtypeRgb24,
+                                       kvx::kMediaTypeVideo};
+  static const kvx::Guid formats[] = {kvx::kFormatVideoInfo, kvx::kFormatVideoInfo2,
+                                      kvx::kSubtypeYuy2};
   const uint8_t choice = data[0];
   const uint8_t blockLength = data[1];  // up to 255 bytes of format block
   data += 2;
@@ -37,17 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The format block is an exact-size copy so any over-read hits the allocation's end.
   const size_t blockSize = blockLength < size ? blockLength : size;
   std::vector<uint8_t> block(data, data + blockSize);
-  // Keep frames small enough that each input runs quickly.
-  if (blockSize >= 84) {
-    for (size_t offset : {size_t{52}, size_t{56}, size_t{76}, size_t{80}}) {
-      if (offset + 4 <= blockSize) {
-        int32_t v;
-        std::memcpy(&v, &block[offset], 4);
-        v %= 600;
-        std::memcpy(&block[offset], &v, 4);
-      }
-    }
-  }
+  Shrink(block);
   kvx::MediaTypeView type{kvx::kMediaTypeVideo, subtypes[choice & 3], formats[(choice >> 2) % 3],
                           static_cast<uint32_t>(block.size()),
                           block.empty() ? nullptr : block.data()};
@@ -63,11 +66,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Sample sample{payload.data(), (choice & 0x40) ? declared : static_cast<long>(payload.size()),
                 static_cast<long>(payload.size())};
   buffer.StoreSample(&sample);
-  uint8_t* pixels = nullptr;
-  int32_t width = 0, height = 0, format = 0;
-  if (buffer.GetFrame(&pixels, &width, &height, &format) == kvx::kOk) {
-    const int bytes = format == kvx::kBufferRgb24 ? 3 : 2;
-    volatile uint8_t last = pixels[static_cast<size_t>(width) * height * bytes - 1];
+  // Then the same bytes with a type announced on the sample, read from their start: a driver
+  // that changes its format while streaming, or one that lies about it.
+  if ((choice & 0x20) != 0 && payload.size() >= 2) {
+    const size_t announcedSize = payload[0] < payload.size() - 1 ? payload[0] : payload.size() - 1;
+    std::vector<uint8_t> announcedBlock(payload.begin() + 1,
+                                        payload.begin() + 1 + static_cast<long>(announcedSize));
+    Shrink(announcedBlock);
+    const kvx::MediaTypeView announced{
+        (payload[1] & 0x10) != 0 ? kvx::kSubtypeYuy2 : kvx::kMediaTypeVideo,
+        subtypes[payload[1] & 3], formats[(payload[1] >> 2) % 3],
+        static_cast<uint32_t>(announcedBlock.size()),
+        announcedBlock.empty() ? nullptr : announcedBlock.data()};
+    buffer.StoreSample(&sample, &announced);
+    buffer.StoreSample(&sample);
+  }
+  kvx::PipFrameView view;
+  if (buffer.GetFrameView(&view) == kvx::kOk) {
+    const int bytes = view.format == kvx::kBufferRgb24 ? 3 : 2;
+    volatile uint8_t last = view.pixels[static_cast<size_t>(view.width) * view.height * bytes - 1];
     (void)last;
   }
   return 0;

@@ -106,6 +106,85 @@ TEST(FrameBuffer, UyvyAndRgb24FillsAndTopDownHeight) {
   ASSERT_EQ(rgb.AllocateFrame(), kOk);
   EXPECT_EQ(rgb.format(), kBufferRgb24);
   EXPECT_TRUE(IsPattern(Pixels(rgb), 1244160, {0xE0, 0x00, 0x00}));
+  PipFrameView view{};
+  ASSERT_EQ(rgb.GetFrameView(&view), kOk);
+  EXPECT_EQ(view.topDown, 1);
+  // The sign tells the row order of RGB24 alone; 4:2:2 rows always come top row first.
+  ASSERT_EQ(rgb.SetFrameFormat(MakeType(kSubtypeRgb24, 720, 576).view), kOk);
+  EXPECT_FALSE(rgb.topDown());
+  ASSERT_EQ(uyvy.SetFrameFormat(MakeType(kSubtypeUyvy, 352, -288).view), kOk);
+  EXPECT_FALSE(uyvy.topDown());
+}
+
+// A driver that changes its frame size while streaming attaches the new type to a sample: the
+// store takes that shape before the bytes are copied, and never copies a sample into a shape it
+// does not describe.
+TEST(FrameBuffer, SampleTypesChangeTheStoreBeforeTheirBytesAreCopied) {
+  PipFrameBuffer buffer;
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeYuy2, 16, 8).view), kOk);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  buffer.StartStreaming();
+  const auto view = [&] {
+    PipFrameView v{};
+    EXPECT_EQ(buffer.GetFrameView(&v), kOk);
+    return v;
+  };
+  const auto store = [&](const FormatBlock* type, size_t bytes, uint8_t value) {
+    FakeSample sample = MakeSample(bytes, value);
+    return buffer.StoreSample(&sample, type != nullptr ? &type->view : nullptr);
+  };
+
+  // Smaller: the store is exactly the new frame, with no rest of the old one.
+  const FormatBlock smaller = MakeType(kSubtypeYuy2, 8, 4);
+  EXPECT_EQ(store(&smaller, 64, 0x11), kOk);
+  PipFrameView v = view();
+  EXPECT_EQ(v.width, 8);
+  EXPECT_EQ(v.height, 4);
+  EXPECT_EQ(buffer.size(), 64);
+  EXPECT_TRUE(IsPattern(v.pixels, 64, {0x11}));
+  // The same type announced again keeps the store; later samples go on into it.
+  EXPECT_EQ(store(&smaller, 64, 0x12), kOk);
+  EXPECT_EQ(view().pixels, v.pixels);
+  EXPECT_EQ(store(nullptr, 64, 0x13), kOk);
+  EXPECT_TRUE(IsPattern(view().pixels, 64, {0x13}));
+
+  // Another subtype and row order, and a short first sample: the rest is blue, not stale.
+  const FormatBlock topDown = MakeType(kSubtypeRgb24, 4, -2);
+  EXPECT_EQ(store(&topDown, 12, 0x21), kOk);
+  v = view();
+  EXPECT_EQ(v.format, kBufferRgb24);
+  EXPECT_EQ(v.topDown, 1);
+  EXPECT_TRUE(IsPattern(v.pixels, 12, {0x21}));
+  EXPECT_TRUE(IsPattern(v.pixels + 12, 12, {0xE0, 0x00, 0x00}));
+
+  // A type the store cannot hold: this sample and the ones after it are refused and the store
+  // keeps its last frame, until a type it can hold comes.
+  FormatBlock notVideo = MakeType(kSubtypeYuy2, 8, 4);
+  notVideo.view.majortype = kSubtypeYuy2;
+  for (const FormatBlock& refused :
+       {MakeType(kSubtypeYuy2, 7, 4), MakeType(kMediaTypeVideo, 8, 4), notVideo}) {
+    const std::vector<uint8_t> before(v.pixels, v.pixels + 12);
+    EXPECT_EQ(store(&refused, 64, 0x31), kInvalidMediaType);
+    EXPECT_EQ(store(nullptr, 64, 0x32), kRuntimeError);
+    EXPECT_EQ(view().pixels, v.pixels);
+    EXPECT_EQ(std::vector<uint8_t>(v.pixels, v.pixels + 12), before);
+    EXPECT_EQ(store(&topDown, 24, 0x33), kOk);
+    EXPECT_TRUE(IsPattern(view().pixels, 24, {0x33}));
+  }
+
+  // Without memory for the new shape the old store stays and nothing more is copied; a new
+  // connection starts afresh.
+  PipFrameBuffer::FailAllocationsForTesting(true);
+  EXPECT_EQ(store(&smaller, 64, 0x41), kOutOfMemory);
+  PipFrameBuffer::FailAllocationsForTesting(false);
+  EXPECT_EQ(store(nullptr, 64, 0x42), kRuntimeError);
+  EXPECT_EQ(view().format, kBufferRgb24);
+  buffer.StopStreaming();
+  ASSERT_EQ(buffer.SetFrameFormat(MakeType(kSubtypeUyvy, 8, 4).view), kOk);
+  ASSERT_EQ(buffer.AllocateFrame(), kOk);
+  buffer.StartStreaming();
+  EXPECT_EQ(store(nullptr, 64, 0x43), kOk);
+  EXPECT_TRUE(IsPattern(view().pixels, 64, {0x43}));
 }
 
 TEST(FrameBuffer, RefusesTypesItCannotRead) {

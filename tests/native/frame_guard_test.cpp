@@ -139,8 +139,8 @@ TEST(FrameGuard, SampleThatPassedTheFlagBeforeStopIsNotCopiedAfterIt) {
   EXPECT_EQ(pixels[0], 0x1B);
 }
 
-// Connections made and broken over and over while a streaming thread copies samples and a frame
-// thread reads every byte of whatever frame it gets. Under AddressSanitizer a read of a freed
+// Connections made and broken over and over while a streaming thread copies samples, changing
+// the frame size now and then, and a frame thread reads every byte of whatever frame it gets. Under AddressSanitizer a read of a freed
 // store fails the run; under ThreadSanitizer so does an unordered access.
 TEST(FrameGuard, NoReadOfAFreedStoreAcrossDisconnects) {
   PipFrameBuffer buffer;
@@ -151,9 +151,12 @@ TEST(FrameGuard, NoReadOfAFreedStoreAcrossDisconnects) {
 
   std::thread streaming([&] {
     Sample sample{std::vector<uint8_t>(64 * 64 * 2, 0)};
+    // Now and then the driver changes the frame size while streaming, as with a new standard.
+    const VideoInfo changes[] = {Yuy2(64, 64), Yuy2(8, 8), Yuy2(32, 16)};
     for (uint8_t fill = 0; !stop.load(); ++fill) {
       std::memset(sample.data.data(), fill, sample.data.size());
-      if (buffer.StoreSample(&sample) == kOk) {
+      const MediaTypeView* change = fill % 16 == 0 ? &changes[fill / 16 % 3].view : nullptr;
+      if (buffer.StoreSample(&sample, change) == kOk) {
         ++samplesStored;
       }
     }

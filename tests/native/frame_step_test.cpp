@@ -28,7 +28,7 @@ class FrameStepTest : public ::testing::Test {
     for (size_t i = 0; i < frame_.size(); ++i) {
       frame_[i] = pattern[i % pattern.size()];
     }
-    pip_ = PipFrame{frame_.data(), width, height, format};
+    pip_ = PipFrame{frame_.data(), width, height, format, false};
   }
   uint8_t* At(int32_t x, int32_t y) {
     return format_ == kHostFormatYuy2

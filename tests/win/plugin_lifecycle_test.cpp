@@ -106,6 +106,10 @@ class FakePipBuffer : public IPiPBuffer {
     *format = 0;  // YUY2
     return S_OK;
   }
+  STDMETHODIMP GetFrameView(PipFrameView* view) override {
+    view->topDown = 0;
+    return GetFrame(&view->pixels, &view->width, &view->height, &view->format);
+  }
 };
 
 constexpr int kWidth = 64;
