@@ -3,7 +3,9 @@
 #include <dshow.h>
 #include <dvdmedia.h>
 
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "capture/capture_graph.h"
 #include "capture/stream_format.h"
@@ -29,7 +31,14 @@ struct TaskMediaTypeDeleter {
 // A media type the driver handed out, freed with its format block and pUnk.
 using TaskMediaType = std::unique_ptr<AM_MEDIA_TYPE, TaskMediaTypeDeleter>;
 
-void ListFormats(IAMStreamConfig* config, FormatList& formats) {
+struct Capability {
+  int32_t code;
+  TaskMediaType type;
+};
+
+// Lists the rows the pin offers, and keeps their capabilities to start the request from.
+void ListFormats(IAMStreamConfig* config, FormatList& formats,
+                 std::vector<Capability>& capabilities) {
   StatusLog::LogStep(kLogStepLevel, "Get Supported Format Count ... ");
   int count = 0;
   int size = 0;
@@ -47,8 +56,80 @@ void ListFormats(IAMStreamConfig* config, FormatList& formats) {
     }
     if (const int32_t code = FormatCodeOf(type->subtype, type->formattype)) {
       formats.push_back(FormatRow(code));
+      capabilities.push_back({code, std::move(type)});
     }
   }
+}
+
+// The capability of the row's code at the wanted size, else its first; null when the pin lists
+// none of the code.
+const AM_MEDIA_TYPE* StartOf(const std::vector<Capability>& capabilities, int32_t code,
+                             int32_t width, int32_t height) {
+  const AM_MEDIA_TYPE* first = nullptr;
+  for (const Capability& c : capabilities) {
+    if (c.code != code) {
+      continue;
+    }
+    int32_t w = 0;
+    int32_t h = 0;
+    if (BlockFrameSize(c.type->formattype, c.type->pbFormat, c.type->cbFormat, &w, &h) &&
+        w == width && h == height) {
+      return c.type.get();
+    }
+    first = first != nullptr ? first : c.type.get();
+  }
+  return first;
+}
+
+bool IsVideoInfo(const AM_MEDIA_TYPE& type) {
+  return type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+         type.pbFormat != nullptr;
+}
+
+bool IsVideoInfo2(const AM_MEDIA_TYPE& type) {
+  return type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
+         type.pbFormat != nullptr;
+}
+
+// The media type SetFormat is handed: the capability of the chosen subtype where the pin lists
+// one, else the current format, in the current format's block type (a VIDEOINFOHEADER2 keeps its
+// own fields) and frame interval, with everything the subtype and the size decide made to agree.
+// A block that cannot be made whole (an unknown block type, a size without pixels) goes with
+// its subtype alone, for the driver to judge.
+HRESULT MakeRequest(const AM_MEDIA_TYPE& current, const AM_MEDIA_TYPE* capability, int32_t code,
+                    int32_t width, int32_t height, MediaTypeValue* request) {
+  const AM_MEDIA_TYPE& start = capability != nullptr ? *capability : current;
+  HRESULT hr = request->Assign(start);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  AM_MEDIA_TYPE* type = request->mutable_type();
+  REFERENCE_TIME interval = 0;
+  if (IsVideoInfo(current)) {
+    interval = reinterpret_cast<const VIDEOINFOHEADER*>(current.pbFormat)->AvgTimePerFrame;
+  } else if (IsVideoInfo2(current)) {
+    interval = reinterpret_cast<const VIDEOINFOHEADER2*>(current.pbFormat)->AvgTimePerFrame;
+  }
+  if (capability != nullptr && IsVideoInfo2(current) && IsVideoInfo(*capability)) {
+    BYTE* block = request->AllocateFormat(current.cbFormat);
+    if (block == nullptr) {
+      return E_OUTOFMEMORY;
+    }
+    std::memcpy(block, current.pbFormat, current.cbFormat);
+    reinterpret_cast<VIDEOINFOHEADER2*>(block)->bmiHeader =
+        reinterpret_cast<const VIDEOINFOHEADER*>(capability->pbFormat)->bmiHeader;
+    type->formattype = FORMAT_VideoInfo2;
+  }
+  type->majortype = MEDIATYPE_Video;
+  type->subtype = SubtypeOf(code);
+  uint32_t image = 0;
+  if (FitFormatBlock(type->formattype, type->pbFormat, type->cbFormat, code, width, height,
+                     interval, &image)) {
+    type->bFixedSizeSamples = TRUE;
+    type->bTemporalCompression = FALSE;
+    type->lSampleSize = image;
+  }
+  return S_OK;
 }
 
 }  // namespace
@@ -67,9 +148,11 @@ HRESULT ConfigureStream(const GUID& category) {
     StatusLog::LogResult(kLogFailureLevel, hr);
     return hr;
   }
+  PipSettings& settings = Settings().current;
   FormatList& formats = Formats();
   formats.clear();
-  ListFormats(config.get(), formats);
+  std::vector<Capability> capabilities;
+  ListFormats(config.get(), formats, capabilities);
   if (formats.empty()) {
     formats.push_back(FormatRow(kFormatDefault));
   }
@@ -84,12 +167,23 @@ HRESULT ConfigureStream(const GUID& category) {
   if (!current) {
     return E_POINTER;
   }
-  // The block keeps its own format type: a VIDEOINFOHEADER2 block gets the size in its own
-  // header, and a block too short for its header is not written at all.
-  PipSettings& settings = Settings().current;
-  SetFrameSize(current->formattype, current->pbFormat, current->cbFormat, settings.StreamSize);
-  current->subtype = SubtypeOf(ChooseFormat(formats, &settings.StreamFormat).code);
-  config->SetFormat(current.get());
+  // StreamSize outside the table keeps the pin's own size.
+  int32_t width = 0;
+  int32_t height = 0;
+  if (settings.StreamSize >= 0 && settings.StreamSize < kFrameSizeCount) {
+    width = kFrameSizes[settings.StreamSize].width;
+    height = kFrameSizes[settings.StreamSize].height;
+  } else if (!BlockFrameSize(current->formattype, current->pbFormat, current->cbFormat, &width,
+                             &height)) {
+    width = height = 0;
+  }
+  const int32_t code = ChooseFormat(formats, &settings.StreamFormat).code;
+  MediaTypeValue request;
+  if (SUCCEEDED(MakeRequest(*current, StartOf(capabilities, code, width, height), code, width,
+                            height, &request))) {
+    // A driver that refuses the format streams its own; the connection negotiates from there.
+    StatusLog::LogResult(kLogFailureLevel, config->SetFormat(request.mutable_type()));
+  }
   return hr;
 }
 

@@ -1,5 +1,6 @@
 #include "capture/stream_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kvx {
@@ -12,8 +13,51 @@ const FormatEntry kRows[] = {
     {"RGB24", kFormatRgb24},
 };
 
-void Write32(uint8_t* at, int32_t value) {
+template <class T>
+T Read(const uint8_t* at) {
+  T value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+template <class T>
+void Write(uint8_t* at, T value) {
   std::memcpy(at, &value, sizeof value);
+}
+
+constexpr uint32_t MakeFourCc(char a, char b, char c, char d) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+}
+
+// Fields of the two blocks ahead of the bitmap header, and of the header itself.
+constexpr uint32_t kSourceRectAt = 0;
+constexpr uint32_t kRectsBytes = 32;  // rcSource, rcTarget
+constexpr uint32_t kBitRateAt = 32;
+constexpr uint32_t kBiSize = 0;
+constexpr uint32_t kBiWidth = 4;
+constexpr uint32_t kBiHeight = 8;
+constexpr uint32_t kBiPlanes = 12;
+constexpr uint32_t kBiBitCount = 14;
+constexpr uint32_t kBiCompression = 16;
+constexpr uint32_t kBiSizeImage = 20;
+constexpr uint32_t kBiClrUsed = 32;
+constexpr uint32_t kBiClrImportant = 36;
+constexpr uint32_t kBiRgb = 0;
+
+uint32_t HeaderOffset(const Guid& formatType, const uint8_t* block, uint32_t blockSize) {
+  if (block == nullptr) {
+    return 0;
+  }
+  if (SameGuid(formatType, kFormatVideoInfo) && blockSize >= kVideoInfoSize) {
+    return kVideoInfoHeaderAt;
+  }
+  if (SameGuid(formatType, kFormatVideoInfo2) && blockSize >= kVideoInfo2Size) {
+    return kVideoInfo2HeaderAt;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -64,18 +108,68 @@ const FormatEntry& ChooseFormat(const FormatList& formats, int32_t* streamFormat
   return formats.front();
 }
 
-bool SetFrameSize(const Guid& formatType, uint8_t* block, uint32_t blockSize, int32_t streamSize) {
-  uint32_t widthAt = 0;
-  if (SameGuid(formatType, kFormatVideoInfo) && blockSize >= kVideoInfoSize) {
-    widthAt = kVideoInfoWidthAt;
-  } else if (SameGuid(formatType, kFormatVideoInfo2) && blockSize >= kVideoInfo2Size) {
-    widthAt = kVideoInfo2WidthAt;
-  }
-  if (widthAt == 0 || block == nullptr || streamSize < 0 || streamSize >= kFrameSizeCount) {
+bool BlockFrameSize(const Guid& formatType, const uint8_t* block, uint32_t blockSize,
+                    int32_t* width, int32_t* height) {
+  const uint32_t headerAt = HeaderOffset(formatType, block, blockSize);
+  if (headerAt == 0) {
     return false;
   }
-  Write32(block + widthAt, kFrameSizes[streamSize].width);
-  Write32(block + widthAt + 4, kFrameSizes[streamSize].height);
+  const int64_t h = Read<int32_t>(block + headerAt + kBiHeight);
+  *width = Read<int32_t>(block + headerAt + kBiWidth);
+  *height = static_cast<int32_t>(h < 0 ? std::max<int64_t>(-h, 0) : h);
+  return true;
+}
+
+bool FitFormatBlock(const Guid& formatType, uint8_t* block, uint32_t blockSize, int32_t code,
+                    int32_t wantedWidth, int32_t wantedHeight, int64_t interval,
+                    uint32_t* imageSize) {
+  const uint32_t headerAt = HeaderOffset(formatType, block, blockSize);
+  if (headerAt == 0) {
+    return false;
+  }
+  uint8_t* header = block + headerAt;
+  int64_t width = Read<int32_t>(header + kBiWidth);
+  int64_t height = Read<int32_t>(header + kBiHeight);
+  const bool topDown = height < 0;
+  if (wantedWidth != 0 || wantedHeight != 0) {
+    width = wantedWidth;
+    height = wantedHeight;
+  }
+  height = height < 0 ? -height : height;
+
+  const bool rgb = code == kFormatRgb24;
+  const uint16_t bits = rgb ? 24 : 16;
+  if (width <= 0 || height <= 0 || (!rgb && width % 2 != 0)) {
+    return false;
+  }
+  // DIB rows end on a 4-byte boundary.
+  const int64_t stride = (width * bits + 31) / 32 * 4;
+  const int64_t bytes = stride * height;
+  if (bytes >= int64_t{1} << 31) {
+    return false;
+  }
+
+  std::memset(block + kSourceRectAt, 0, kRectsBytes);
+  if (interval <= 0) {
+    interval = Read<int64_t>(block + kFrameIntervalAt);
+  }
+  Write<int64_t>(block + kFrameIntervalAt, interval);
+  const int64_t bitRate = interval > 0 ? bytes * 8 * 10000000 / interval : 0;
+  Write<uint32_t>(block + kBitRateAt, bitRate <= UINT32_MAX ? static_cast<uint32_t>(bitRate) : 0);
+
+  Write<uint32_t>(header + kBiSize, kBitmapHeaderSize);
+  Write<int32_t>(header + kBiWidth, static_cast<int32_t>(width));
+  Write<int32_t>(header + kBiHeight, static_cast<int32_t>(rgb && topDown ? -height : height));
+  Write<uint16_t>(header + kBiPlanes, 1);
+  Write<uint16_t>(header + kBiBitCount, bits);
+  const uint32_t compression = code == kFormatUyvy ? MakeFourCc('U', 'Y', 'V', 'Y')
+                               : rgb               ? kBiRgb
+                                                   : MakeFourCc('Y', 'U', 'Y', '2');
+  Write<uint32_t>(header + kBiCompression, compression);
+  Write<uint32_t>(header + kBiSizeImage, static_cast<uint32_t>(bytes));
+  Write<uint32_t>(header + kBiClrUsed, 0);
+  Write<uint32_t>(header + kBiClrImportant, 0);
+  *imageSize = static_cast<uint32_t>(bytes);
   return true;
 }
 

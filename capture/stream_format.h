@@ -54,15 +54,32 @@ const Guid& SubtypeOf(int32_t code);
 // formats must not be empty.
 const FormatEntry& ChooseFormat(const FormatList& formats, int32_t* streamFormat);
 
-// Writes the frame size that streamSize indexes into the bitmap header of a VIDEOINFOHEADER or
-// VIDEOINFOHEADER2 format block, in place. Any other format type, a block shorter than its
-// header, a null block or a streamSize outside 0 to 5 leaves the block untouched (false).
-bool SetFrameSize(const Guid& formatType, uint8_t* block, uint32_t blockSize, int32_t streamSize);
+// Makes a VIDEOINFOHEADER or VIDEOINFOHEADER2 block agree with itself for the row's code and a
+// frame size (width and height 0: the block's own), as strict drivers demand: the subtype's bit
+// count and compression, one plane, the image size (RGB24 rows padded to 4 bytes), empty source
+// and target rectangles (the whole frame), the frame interval given (the block's own when 0)
+// and the bit rate they make. An RGB24 block keeps the sign of its height (negative: a top-down
+// frame); a 4:2:2 block's height is positive. *imageSize gets the bytes of one frame, the media
+// type's sample size. False, with the block untouched, for any other format type, a null block
+// or one shorter than its header, or a frame size without pixels, an odd 4:2:2 width or an
+// image of 2 GiB or more.
+bool FitFormatBlock(const Guid& formatType, uint8_t* block, uint32_t blockSize, int32_t code,
+                    int32_t width, int32_t height, int64_t interval, uint32_t* imageSize);
 
-// Where the bitmap header's biWidth lies in each block, and the headers' sizes.
+// The frame size a VIDEOINFOHEADER or VIDEOINFOHEADER2 block describes, height positive; false
+// for any other block.
+bool BlockFrameSize(const Guid& formatType, const uint8_t* block, uint32_t blockSize,
+                    int32_t* width, int32_t* height);
+
+// Where the bitmap header lies in each block, and the headers' sizes.
 inline constexpr uint32_t kVideoInfoSize = 88;
 inline constexpr uint32_t kVideoInfoWidthAt = 52;
 inline constexpr uint32_t kVideoInfo2Size = 112;
 inline constexpr uint32_t kVideoInfo2WidthAt = 76;
+inline constexpr uint32_t kVideoInfoHeaderAt = 48;
+inline constexpr uint32_t kVideoInfo2HeaderAt = 72;
+inline constexpr uint32_t kBitmapHeaderSize = 40;
+// Where the two blocks keep the frame interval (REFERENCE_TIME, 100 ns units).
+inline constexpr uint32_t kFrameIntervalAt = 40;
 
 }  // namespace kvx

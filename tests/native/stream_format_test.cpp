@@ -1,51 +1,115 @@
-// The frame size goes into a driver's format block only where the block's own header has room
-// for it. Blocks are allocated to their exact size, so AddressSanitizer sees any stray write.
+// The format block handed to a driver's SetFormat agrees with itself for the chosen subtype and
+// size, and only the fields that the subtype and size decide change. Blocks are allocated to
+// their exact size, so AddressSanitizer sees any stray write.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "capture/stream_format.h"
 
 namespace kvx {
 namespace {
 
-TEST(StreamFormat, FrameSizeIsWrittenOnlyIntoAHeaderThatHoldsIt) {
+template <class T>
+T Read(const uint8_t* at) {
+  T value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+TEST(StreamFormat, FittedBlocksAgreeWithTheirSubtypeAndSizeAndKeepTheRest) {
+  constexpr uint32_t kYuy2 = 0x32595559;
+  constexpr uint32_t kUyvy = 0x59565955;
   const Guid other = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0, 0xAA, 0, 0x55, 0x59, 0x5A}};
   const struct {
     const Guid& type;
     uint32_t size;
-    int32_t streamSize;
-    uint32_t widthAt;  // 0: nothing may change
+    int32_t code;
+    int32_t width0, height0;      // wanted; 0 keeps the block's
+    int32_t ownWidth, ownHeight;  // the block's size before
+    int64_t interval;             // given; 0 keeps the block's 333667
+    bool fits;
+    int32_t width, height;
+    uint16_t bits;
+    uint32_t compression;
+    uint32_t image;
   } cases[] = {
-      {kFormatVideoInfo, kVideoInfoSize, 5, kVideoInfoWidthAt},
-      {kFormatVideoInfo, kVideoInfoSize + 1024, 0, kVideoInfoWidthAt},  // with a palette
-      {kFormatVideoInfo2, kVideoInfo2Size, 4, kVideoInfo2WidthAt},
-      {kFormatVideoInfo, kVideoInfoSize - 1, 4, 0},
-      {kFormatVideoInfo, 1, 4, 0},
-      {kFormatVideoInfo2, kVideoInfoSize, 4, 0},  // a VIDEOINFOHEADER's size is not enough
-      {other, 4096, 4, 0},
-      {kFormatVideoInfo, kVideoInfoSize, 6, 0},
-      {kFormatVideoInfo, kVideoInfoSize, -1, 0},
+      {kFormatVideoInfo, kVideoInfoSize, 1, 384, 288, 320, 240, 400000, true, 384, 288, 16, kYuy2,
+       221184},
+      // With a palette after the header; the block's negative height means nothing for 4:2:2.
+      {kFormatVideoInfo, kVideoInfoSize + 1024, 2, 160, 120, 320, -240, 0, true, 160, 120, 16,
+       kUyvy, 38400},
+      // RGB24 keeps its row order; the header of a VIDEOINFOHEADER2 lies further in.
+      {kFormatVideoInfo2, kVideoInfo2Size, 3, 352, 288, 320, -240, 400000, true, 352, -288, 24, 0,
+       304128},
+      {kFormatVideoInfo, kVideoInfoSize, 3, 192, 144, 320, 240, 400000, true, 192, 144, 24, 0,
+       82944},
+      // The block's own size, with RGB24 rows padded to 4 bytes.
+      {kFormatVideoInfo, kVideoInfoSize, 3, 0, 0, 350, -100, 400000, true, 350, -100, 24, 0,
+       105200},
+      {kFormatVideoInfo, kVideoInfoSize, 0, 0, 0, 720, 576, 400000, true, 720, 576, 16, kYuy2,
+       829440},
+      // Nothing changes where the block cannot be made whole.
+      {kFormatVideoInfo, kVideoInfoSize, 1, 0, 0, 351, 240, 400000, false, 0, 0, 0, 0, 0},
+      {kFormatVideoInfo, kVideoInfoSize, 3, 0, 0, 0, 240, 400000, false, 0, 0, 0, 0, 0},
+      {kFormatVideoInfo, kVideoInfoSize, 3, 0, 0, 60000, 60000, 400000, false, 0, 0, 0, 0,
+       0},  // 10 GB a frame
+      {kFormatVideoInfo, kVideoInfoSize - 1, 1, 352, 288, 320, 240, 400000, false, 0, 0, 0, 0, 0},
+      {kFormatVideoInfo2, kVideoInfoSize, 1, 352, 288, 320, 240, 400000, false, 0, 0, 0, 0, 0},
+      {other, 4096, 1, 352, 288, 320, 240, 400000, false, 0, 0, 0, 0, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.size << " bytes, size " << c.streamSize);
+    SCOPED_TRACE(testing::Message() << c.size << " bytes, code " << c.code << ", size " << c.width0
+                                    << "x" << c.height0);
     std::unique_ptr<uint8_t[]> block(new uint8_t[c.size]);
     std::memset(block.get(), 0xEE, c.size);
-    EXPECT_EQ(SetFrameSize(c.type, block.get(), c.size, c.streamSize), c.widthAt != 0);
+    const bool v2 = &c.type == &kFormatVideoInfo2;
+    const uint32_t at = v2 ? kVideoInfo2HeaderAt : kVideoInfoHeaderAt;
+    if (c.size >= at + 12) {
+      std::memcpy(block.get() + at + 4, &c.ownWidth, 4);
+      std::memcpy(block.get() + at + 8, &c.ownHeight, 4);
+      const int64_t own = 333667;
+      std::memcpy(block.get() + kFrameIntervalAt, &own, 8);
+    }
+    const std::vector<uint8_t> before(block.get(), block.get() + c.size);
+    uint32_t image = 7;
+    EXPECT_EQ(FitFormatBlock(c.type, block.get(), c.size, c.code, c.width0, c.height0, c.interval,
+                             &image),
+              c.fits);
+    if (!c.fits) {
+      EXPECT_EQ(std::vector<uint8_t>(block.get(), block.get() + c.size), before);
+      EXPECT_EQ(image, 7u);
+      continue;
+    }
+    const uint8_t* b = block.get();
+    const uint8_t* h = b + at;
+    EXPECT_EQ(image, c.image);
+    EXPECT_EQ(std::vector<uint8_t>(b, b + 32), std::vector<uint8_t>(32, 0));  // whole frame
+    const int64_t interval = c.interval != 0 ? c.interval : 333667;
+    EXPECT_EQ(Read<int64_t>(b + kFrameIntervalAt), interval);
+    EXPECT_EQ(Read<uint32_t>(b + 32), int64_t{c.image} * 8 * 10000000 / interval);
+    EXPECT_EQ(Read<uint32_t>(h), 40u);
+    EXPECT_EQ(Read<int32_t>(h + 4), c.width);
+    EXPECT_EQ(Read<int32_t>(h + 8), c.height);
+    EXPECT_EQ(Read<uint16_t>(h + 12), 1);
+    EXPECT_EQ(Read<uint16_t>(h + 14), c.bits);
+    EXPECT_EQ(Read<uint32_t>(h + 16), c.compression);
+    EXPECT_EQ(Read<uint32_t>(h + 20), c.image);
+    EXPECT_EQ(Read<uint64_t>(h + 32), 0u);  // no palette entries counted
+    // Untouched: the bit error rate, a VIDEOINFOHEADER2's own fields, the pixel densities and
+    // whatever follows the header.
     for (uint32_t i = 0; i < c.size; ++i) {
-      if (c.widthAt == 0 || i < c.widthAt || i >= c.widthAt + 8) {
-        ASSERT_EQ(block[i], 0xEE) << "byte " << i;
+      const bool kept = (i >= 36 && i < 40) || (v2 && i >= 48 && i < at) ||
+                        (i >= at + 24 && i < at + 32) || i >= at + 40;
+      if (kept) {
+        ASSERT_EQ(b[i], 0xEE) << "byte " << i;
       }
     }
-    if (c.widthAt != 0) {
-      int32_t size[2];
-      std::memcpy(size, block.get() + c.widthAt, sizeof size);
-      EXPECT_EQ(size[0], kFrameSizes[c.streamSize].width);
-      EXPECT_EQ(size[1], kFrameSizes[c.streamSize].height);
-    }
   }
-  EXPECT_FALSE(SetFrameSize(kFormatVideoInfo, nullptr, kVideoInfoSize, 1));
+  uint32_t image = 0;
+  EXPECT_FALSE(FitFormatBlock(kFormatVideoInfo, nullptr, kVideoInfoSize, 1, 0, 0, 1, &image));
 }
 
 }  // namespace
