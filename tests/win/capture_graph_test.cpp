@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,6 +23,7 @@
 #include "settings/settings_store.h"
 #include "tests/win/support/frame_sink.h"
 #include "tests/win/support/pip_card.h"
+#include "tools/tv_card/picture.h"
 #include "ui/settings_dialog.h"
 
 namespace kvx::test {
@@ -120,7 +122,8 @@ TEST_F(CaptureGraphTest, BuildBranchesFollowTheDevicesAndTheCardsFaults) {
       // The trial finds no acceptable type; the format set next makes the preview pin usable...
       {"TACX", fault::kTypesAfterFormat, L"Preview", kConnected, kFallback},
       // ... unless the pin refuses it: the graph's own connection is tried, and fails.
-      {"TACX", L"types-after-format,refuse-setformat", L"", "0x80040217", ""},
+      {"TACX", L"types-after-format,refuse-setformat", L"", "0x80040217",
+       "Get KsPropertySet Interface ... "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.devices) + " " + std::string(c.faults, c.faults + wcslen(c.faults)));
@@ -202,23 +205,34 @@ TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
     int32_t savedFormat;  // StreamFormat after the build
     LONG width;           // in the block the pin received
     LONG height;
+    bool taken;  // the pin streams it; else its own 320x240
   } cases[] = {
-      {L"", 0, 5, all, 1, 384, 288},
-      {L"", 2, 6, all, 2, 320, 240},  // the pin's own size is kept
-      {L"", 3, -1, all, 3, 320, 240},
-      {fault::kForeignCaps, 2, 4, "YUY2*6", 1, 352, 288},
-      {fault::kShortCaps, 3, 0, "Default*1", 0, 160, 120},
-      // A VIDEOINFOHEADER2 block keeps its type and gets the size in its own header.
-      {fault::kCurrentVideoInfo2, 1, 1, all, 1, 192, 144},
+      {L"", 0, 5, all, 1, 384, 288, true},
+      {L"", 2, 6, all, 2, 320, 240, true},  // the pin's own size is kept
+      {L"", 3, -1, all, 3, 320, 240, true},
+      {fault::kForeignCaps, 2, 4, "YUY2*6", 1, 352, 288, true},
+      {fault::kShortCaps, 3, 0, "Default*1", 0, 160, 120, true},
+      // Strict drivers take each format at a size other than their own...
+      {fault::kStrictFormat, 1, 1, all, 1, 192, 144, true},
+      {fault::kStrictFormat, 2, 0, all, 2, 160, 120, true},
+      {fault::kStrictFormat, 3, 5, all, 3, 384, 288, true},
+      // ... and top-down RGB24 keeps its row order.
+      {L"strict-format,top-down-rgb", 3, 3, all, 3, 352, -240, true},
+      // A VIDEOINFOHEADER2 block keeps its type and gets the same in its own header; the card
+      // takes VIDEOINFOHEADER blocks alone, and its refusal is logged.
+      {fault::kCurrentVideoInfo2, 1, 1, all, 1, 192, 144, false},
   };
   const GUID subtypes[] = {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_YUY2, MEDIASUBTYPE_UYVY,
                            MEDIASUBTYPE_RGB24};
+  const DWORD compressions[] = {MAKEFOURCC('Y', 'U', 'Y', '2'), MAKEFOURCC('Y', 'U', 'Y', '2'),
+                                MAKEFOURCC('U', 'Y', 'V', 'Y'), BI_RGB};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.faults, c.faults + wcslen(c.faults)) + " " +
                  std::to_string(c.streamFormat) + " " + std::to_string(c.streamSize));
     SetFaults(c.faults);
     Settings().current.StreamFormat = c.streamFormat;
     Settings().current.StreamSize = c.streamSize;
+    Log().clear();
     RebuildGraph();
     EXPECT_TRUE(Lifecycle().GraphBuilt);
     std::string rows;
@@ -230,18 +244,41 @@ TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
     }
     EXPECT_EQ(rows, c.rows);
     EXPECT_EQ(Settings().current.StreamFormat, c.savedFormat);
+
+    // The block agrees with itself: what the subtype and the size decide, for the whole frame.
     const MediaTypeValue set = LastSetFormat();
     const AM_MEDIA_TYPE& type = set.get();
     const bool v2 = c.faults == fault::kCurrentVideoInfo2;
     ASSERT_EQ(type.cbFormat, v2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER));
     EXPECT_EQ(type.formattype, v2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo);
     EXPECT_EQ(type.subtype, subtypes[c.savedFormat]);
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
     const BITMAPINFOHEADER& header =
-        v2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader
-           : reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+        v2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader : vih->bmiHeader;
+    const WORD bits = c.savedFormat == kFormatRgb24 ? 24 : 16;
+    const DWORD bytes = static_cast<DWORD>(c.width * std::abs(c.height) * bits / 8);
     EXPECT_EQ(header.biWidth, c.width);
     EXPECT_EQ(header.biHeight, c.height);
-    EXPECT_EQ(header.biBitCount, 16);  // the subtype alone changes
+    EXPECT_EQ(header.biBitCount, bits);
+    EXPECT_EQ(header.biCompression, compressions[c.savedFormat]);
+    EXPECT_EQ(header.biPlanes, 1);
+    EXPECT_EQ(header.biSizeImage, bytes);
+    EXPECT_EQ(type.lSampleSize, bytes);
+    EXPECT_TRUE(type.bFixedSizeSamples);
+    EXPECT_TRUE(IsRectEmpty(&vih->rcSource) && IsRectEmpty(&vih->rcTarget));
+    EXPECT_EQ(vih->AvgTimePerFrame, 400000);  // the current format's, PAL
+
+    // What the pin took is what reaches the renderer; a refusal is in the log.
+    EXPECT_EQ(Logged(""), !c.taken);
+    BYTE* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    ASSERT_EQ(Graph().pPiPBuffer.get()->GetFrame(&pixels, &width, &height, nullptr), S_OK);
+    EXPECT_EQ(width, c.taken ? c.width : 320);
+    EXPECT_EQ(height, c.taken ? std::abs(c.height) : 240);
+    ASSERT_TRUE(RunGraph());
+    EXPECT_TRUE(FramesFlowing(2000));
+    StopGraph();
   }
 }
 
@@ -285,6 +322,102 @@ TEST_F(CaptureGraphTest, RebuildingUnderTheFrameThreadAndChannelCommandsNeitherL
   Descriptor()->done();
   EXPECT_FALSE(Graph().graph);
   // TearDown checks that none of the card's or the plug-in's objects outlived the graph.
+}
+
+// The number of the card's frame that these bytes are, drawn in this layout, or -1: a picture
+// that is whole, the right way up and at the right size, not one mixed from frames of another
+// geometry.
+int CardFrameNumber(const std::vector<uint8_t>& bytes, const tvcard::FrameLayout& layout) {
+  const tvcard::Scene station{tvcard::SceneKind::kStation, kTestChannels[1].frequency};
+  std::vector<uint8_t> drawn(tvcard::FrameBytes(layout));
+  std::vector<uint32_t> canvas;
+  if (bytes.size() != drawn.size()) {
+    return -1;
+  }
+  // The square comes back to its place after a few hundred frames.
+  for (uint32_t number = 0; number < 600; ++number) {
+    tvcard::DrawFrame(station, number, layout, drawn.data(), canvas);
+    if (drawn == bytes) {
+      return static_cast<int>(number);
+    }
+  }
+  return -1;
+}
+
+// The PiP over the whole host frame, one to one: the host's bytes become the frame's own.
+TEST_F(CaptureGraphTest, FramesThatChangeSizeOrComeTopRowFirstAreDrawnWholeAndUpright) {
+  using tvcard::PixelFormat;
+  const struct {
+    const wchar_t* faults;
+    int32_t streamFormat;
+    int32_t streamSize;
+    int32_t hostFormat;
+    tvcard::FrameLayout drawn;  // as the host's frame holds the picture
+  } cases[] = {
+      // At the 25th frame the card goes from 352x288 to 320x240...
+      {fault::kFormatChange, 1, 4, kHostFormatYuy2, {PixelFormat::kYuy2, 320, 240}},
+      // ... and from there to 352x288, top row first.
+      {L"format-change,top-down-rgb", 3, 2, kHostFormatRgb24, {PixelFormat::kRgb24, 352, 288}},
+      {L"top-down-rgb,strict-format", 3, 2, kHostFormatRgb24, {PixelFormat::kRgb24, 320, 240}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.faults, c.faults + wcslen(c.faults)));
+    SetFaults(c.faults);
+    PipSettings& s = Settings().current;
+    s.StreamFormat = c.streamFormat;
+    s.StreamSize = c.streamSize;
+    s.PiPWndPosX = s.PiPWndPosY = 0;
+    s.PiPWndSize = s.PiPImgSize = s.Opacity = 100;
+    s.BorderEnable = 0;
+    RebuildGraph();
+    ASSERT_TRUE(Lifecycle().GraphBuilt);
+    HostStream stream{c.drawn.width, c.drawn.height, 0, c.hostFormat, 0};
+    ASSERT_EQ(Descriptor()->start(&stream), 1);
+    ASSERT_TRUE(Lifecycle().GraphRunning);
+
+    // The frame thread draws throughout, the change included.
+    const size_t bytes = tvcard::FrameBytes(c.drawn);
+    std::atomic<bool> stop{false};
+    std::atomic<int> frames{0};
+    std::thread host([&] {
+      std::vector<uint8_t> pixels(bytes);
+      HostChannelState state{};
+      HostFrame frame{pixels.data(), {}, &state};
+      while (!stop) {
+        Descriptor()->frame(&frame);
+        ++frames;
+      }
+    });
+    PipFrameView view{};
+    for (int waited = 0; waited < 3000; waited += 20) {
+      if (Graph().pPiPBuffer.get()->GetFrameView(&view) == S_OK && view.width == c.drawn.width &&
+          view.height == c.drawn.height) {
+        break;
+      }
+      Sleep(20);
+    }
+    EXPECT_EQ(view.width, c.drawn.width);
+    EXPECT_EQ(view.height, c.drawn.height);
+    EXPECT_EQ(view.topDown, c.streamFormat == kFormatRgb24 ? 1 : 0);
+    Sleep(200);  // frames of the new size are drawn
+    stop = true;
+    host.join();
+    EXPECT_GT(frames, 100);
+
+    // A frame the card drew, whole: no part of another geometry, no row upside down. A sample
+    // may land while the frame is drawn; the next frame step shows a whole one.
+    std::vector<uint8_t> pixels(bytes);
+    HostChannelState state{};
+    HostFrame frame{pixels.data(), {}, &state};
+    int number = -1;
+    for (int attempt = 0; attempt < 5 && number < 0; ++attempt) {
+      Descriptor()->frame(&frame);
+      number = CardFrameNumber(pixels, c.drawn);
+    }
+    EXPECT_GE(number,
+              wcsstr(c.faults, fault::kFormatChange) != nullptr ? tvcard::kFormatChangeFrame : 0);
+    Descriptor()->stop();
+  }
 }
 
 // Done on another thread; if it hangs, the test program ends rather than the run's patience.

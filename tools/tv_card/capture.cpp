@@ -51,8 +51,15 @@ bool SizeOffered(LONG width, LONG height) {
   return false;
 }
 
-// The subtype and frame size of a VIDEOINFOHEADER video type we can produce; nothing else in
-// the block is looked at.
+// A layout the card offers; its RGB24 frames come top row first under top-down-rgb.
+FrameLayout Offered(PixelFormat format, SIZE size) {
+  return {format, static_cast<int>(size.cx), static_cast<int>(size.cy),
+          format == PixelFormat::kRgb24 && FaultOn(fault::kTopDownRgb)};
+}
+
+// The subtype, frame size and row order of a VIDEOINFOHEADER video type we can produce; nothing
+// else in the block is looked at. A negative height is a top-down RGB24 frame; 4:2:2 heights
+// are positive.
 bool ReadLayout(const AM_MEDIA_TYPE& type, FrameLayout* layout) {
   if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo ||
       type.cbFormat < sizeof(VIDEOINFOHEADER) || type.pbFormat == nullptr) {
@@ -61,11 +68,34 @@ bool ReadLayout(const AM_MEDIA_TYPE& type, FrameLayout* layout) {
   const PixelInfo* pixel = PixelOf(type.subtype);
   const BITMAPINFOHEADER& header =
       reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
-  if (pixel == nullptr || !SizeOffered(header.biWidth, header.biHeight)) {
+  if (pixel == nullptr) {
     return false;
   }
-  *layout = {pixel->format, static_cast<int>(header.biWidth), static_cast<int>(header.biHeight)};
+  const bool topDown = pixel->format == PixelFormat::kRgb24 && header.biHeight < 0;
+  const LONG height = topDown ? -header.biHeight : header.biHeight;
+  if (!SizeOffered(header.biWidth, height)) {
+    return false;
+  }
+  *layout = {pixel->format, static_cast<int>(header.biWidth), static_cast<int>(height), topDown};
   return true;
+}
+
+bool EmptyOrWhole(const RECT& r, const FrameLayout& layout) {
+  return (r.left == 0 && r.top == 0 && r.right == 0 && r.bottom == 0) ||
+         (r.left == 0 && r.top == 0 && r.right == layout.width && r.bottom == layout.height);
+}
+
+// What a strict driver checks of a type ReadLayout could read: every field that the subtype
+// and the size decide, and the row order it produces.
+bool Consistent(const AM_MEDIA_TYPE& type, const FrameLayout& layout) {
+  const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+  const BITMAPINFOHEADER& header = vih.bmiHeader;
+  const PixelInfo& pixel = PixelOf(layout.format);
+  const DWORD bytes = static_cast<DWORD>(FrameBytes(layout));
+  return header.biBitCount == pixel.bits && header.biCompression == pixel.compression &&
+         header.biPlanes == 1 && header.biSizeImage == bytes && type.lSampleSize == bytes &&
+         EmptyOrWhole(vih.rcSource, layout) && EmptyOrWhole(vih.rcTarget, layout) &&
+         layout.topDown == Offered(layout.format, {layout.width, layout.height}).topDown;
 }
 
 // A complete description of the layout; empty when out of memory.
@@ -87,7 +117,7 @@ kvx::MediaTypeValue Describe(const FrameLayout& layout, REFERENCE_TIME interval)
   vih->dwBitRate = static_cast<DWORD>(bytes * 8LL * 10000000 / interval);
   vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   vih->bmiHeader.biWidth = layout.width;
-  vih->bmiHeader.biHeight = layout.height;
+  vih->bmiHeader.biHeight = layout.topDown ? -layout.height : layout.height;
   vih->bmiHeader.biPlanes = 1;
   vih->bmiHeader.biBitCount = pixel.bits;
   vih->bmiHeader.biCompression = pixel.compression;
@@ -225,7 +255,8 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* type) {
   }
   RememberSetFormat(*type);
   FrameLayout layout;
-  if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, &layout)) {
+  if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, &layout) ||
+      (FaultOn(fault::kStrictFormat) && !Consistent(*type, layout))) {
     return VFW_E_INVALIDMEDIATYPE;
   }
   kvx::ComPtr<IFilterGraph> graph;
@@ -260,7 +291,16 @@ HRESULT CapturePin::GetFormat(AM_MEDIA_TYPE** type) {
     return kDeviceFailure;
   }
   kvx::ScopedLock lock(pinLock());
-  if (IsConnected()) {
+  FrameLayout changed;
+  bool wasChanged;
+  {
+    std::lock_guard<std::mutex> hold(changeLock_);
+    wasChanged = changed_;
+    changed = changedLayout_;
+  }
+  if (IsConnected() && wasChanged) {
+    *type = Describe(changed, Interval()).NewTaskCopy();
+  } else if (IsConnected()) {
     *type = connectionType().NewTaskCopy();
   } else if (FaultOn(fault::kCurrentVideoInfo2)) {
     *type = InVideoInfo2(Describe(format_, Interval())).NewTaskCopy();
@@ -291,8 +331,7 @@ HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
     return S_FALSE;
   }
   const SIZE size = kSizes[index % kSizeCount];
-  const FrameLayout layout = {kPixels[index / kSizeCount].format, static_cast<int>(size.cx),
-                              static_cast<int>(size.cy)};
+  const FrameLayout layout = Offered(kPixels[index / kSizeCount].format, size);
   kvx::MediaTypeValue described = Describe(layout, Interval());
   if (FaultOn(fault::kForeignCaps) && layout.format == PixelFormat::kUyvy) {
     described = InVideoInfo2(described);
@@ -336,9 +375,8 @@ HRESULT CapturePin::GetMediaType(int position, kvx::MediaTypeValue* type) {
   }
   FrameLayout layout = format_;
   if (position > 0) {
-    const SIZE size = kSizes[(position - 1) % kSizeCount];
-    layout = {kPixels[(position - 1) / kSizeCount].format, static_cast<int>(size.cx),
-              static_cast<int>(size.cy)};
+    layout =
+        Offered(kPixels[(position - 1) / kSizeCount].format, kSizes[(position - 1) % kSizeCount]);
   }
   *type = Describe(layout, Interval());
   if (!formatSet_ && FaultOn(fault::kTypesAfterFormat)) {
@@ -366,8 +404,16 @@ HRESULT CapturePin::OnConnectionComplete(IPin* peer) {
   if (FAILED(hr)) {
     return hr;
   }
+  {
+    std::lock_guard<std::mutex> hold(changeLock_);
+    changed_ = false;
+  }
   FrameLayout layout = format_;
   ReadLayout(connectionType().get(), &layout);
+  // Buffers for the largest frame of the format, as drivers allocate them: a size changed while
+  // streaming still fits.
+  layout.width = kSizes[kSizeCount - 1].cx;
+  layout.height = kSizes[kSizeCount - 1].cy;
   if (FAILED(receiver_->GetAllocator(allocator_.put()))) {
     hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                           allocator_.put_void());
@@ -405,9 +451,19 @@ HRESULT CapturePin::OnDeactivate() {
 }
 
 Outlet CapturePin::MakeOutlet() {
-  Outlet outlet{allocator_, receiver_, format_};
+  Outlet outlet{this, allocator_, receiver_, kvx::ComPtr<IPin>(peer()), format_, {}};
   ReadLayout(connectionType().get(), &outlet.layout);
+  std::lock_guard<std::mutex> hold(changeLock_);
+  if (changed_) {
+    outlet.layout = changedLayout_;
+  }
   return outlet;
+}
+
+void CapturePin::StreamLayout(const FrameLayout& layout) {
+  std::lock_guard<std::mutex> hold(changeLock_);
+  changed_ = true;
+  changedLayout_ = layout;
 }
 
 CaptureFilter::CaptureFilter()
@@ -524,8 +580,8 @@ void CaptureFilter::StartStreaming() {
     }
   }
   ResetEvent(stop_);
-  thread_ =
-      std::thread(&CaptureFilter::Stream, this, std::move(outlets), Card(), FaultOn(fault::kLost));
+  thread_ = std::thread(&CaptureFilter::Stream, this, std::move(outlets), Card(),
+                        FaultOn(fault::kLost), FaultOn(fault::kFormatChange));
 }
 
 void CaptureFilter::EndStreaming() {
@@ -543,8 +599,8 @@ void CaptureFilter::LetGoOfCard() {
   }
 }
 
-void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card,
-                           bool lose) {
+void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, bool lose,
+                           bool changeFormat) {
   using Clock = std::chrono::steady_clock;
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   std::vector<uint32_t> canvas;
@@ -578,6 +634,9 @@ void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardStat
     }
     const Scene scene = card->CurrentScene();
     for (Outlet& outlet : outlets) {
+      if (changeFormat && number == kFormatChangeFrame) {
+        ChangeFormat(outlet, interval);
+      }
       Deliver(outlet, scene, number, streamTime, interval, canvas);
     }
     ++number;
@@ -587,6 +646,21 @@ void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardStat
   if (SUCCEEDED(com)) {
     CoUninitialize();
   }
+}
+
+void CaptureFilter::ChangeFormat(Outlet& outlet, REFERENCE_TIME interval) {
+  FrameLayout next = outlet.layout;
+  const bool small = next.width == 320 && next.height == 240;
+  next.width = small ? 352 : 320;
+  next.height = small ? 288 : 240;
+  kvx::MediaTypeValue type = Describe(next, interval);
+  if (!outlet.peer || type.get().pbFormat == nullptr ||
+      outlet.peer->QueryAccept(&type.get()) != S_OK) {
+    return;  // the peer keeps the size it has
+  }
+  outlet.announce = type;
+  outlet.layout = next;
+  outlet.pin->StreamLayout(next);
 }
 
 void CaptureFilter::Deliver(Outlet& outlet, const Scene& scene, uint32_t number,
@@ -607,6 +681,10 @@ void CaptureFilter::Deliver(Outlet& outlet, const Scene& scene, uint32_t number,
   sample->SetTime(&start, &end);
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(number == 0);
+  if (outlet.announce.get().pbFormat != nullptr) {
+    sample->SetMediaType(outlet.announce.mutable_type());
+    outlet.announce.Clear();
+  }
   outlet.receiver->Receive(sample.get());
 }
 

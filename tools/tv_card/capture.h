@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "tools/tv_card/picture.h"
 #include "tools/tv_card/pins.h"
 #include "video/com_ptr.h"
+#include "video/media_type.h"
 
 namespace tvcard {
 
@@ -37,11 +39,17 @@ class CaptureFilter;
 // forgotten; S_FALSE when none came since the last call. Any thread.
 HRESULT LastSetFormat(AM_MEDIA_TYPE* type);
 
+class CapturePin;
+
 // Where a connected output pin's frames go and how they look.
 struct Outlet {
+  CapturePin* pin;  // raw: the filter owns its pins and outlives its streaming thread
   kvx::ComPtr<IMemAllocator> allocator;
   kvx::ComPtr<IMemInputPin> receiver;
+  kvx::ComPtr<IPin> peer;
   FrameLayout layout;
+  // A format change the peer accepted, attached to the next sample; empty otherwise.
+  kvx::MediaTypeValue announce;
 };
 
 class CapturePin final : public CardPin, public IKsPropertySet, public IAMStreamConfig {
@@ -78,6 +86,9 @@ class CapturePin final : public CardPin, public IKsPropertySet, public IAMStream
 
   // Under the filter lock, for a connected pin.
   Outlet MakeOutlet();
+  // The streaming thread's format change: the layout the pin streams from now on, until it
+  // connects anew.
+  void StreamLayout(const FrameLayout& layout);
 
  protected:
   HRESULT AcceptMediaType(const AM_MEDIA_TYPE& type) override;
@@ -96,6 +107,11 @@ class CapturePin final : public CardPin, public IKsPropertySet, public IAMStream
   bool formatSet_ = false;
   kvx::ComPtr<IMemInputPin> receiver_;
   kvx::ComPtr<IMemAllocator> allocator_;
+  // A format change made while streaming on this connection. Guarded by changeLock_, which the
+  // streaming thread and the control threads (under the filter lock) take last.
+  std::mutex changeLock_;
+  bool changed_ = false;
+  FrameLayout changedLayout_ = {PixelFormat::kYuy2, 320, 240};
 };
 
 class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
@@ -133,7 +149,10 @@ class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
  private:
   void StartStreaming();
   void EndStreaming();
-  void Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, bool lose);
+  void Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, bool lose,
+              bool changeFormat);
+  // Asks the outlet's peer for the other frame size; on S_OK the next sample announces it.
+  void ChangeFormat(Outlet& outlet, REFERENCE_TIME interval);
   void Deliver(Outlet& outlet, const Scene& scene, uint32_t number, REFERENCE_TIME start,
                REFERENCE_TIME interval, std::vector<uint32_t>& canvas);
   void LetGoOfCard();

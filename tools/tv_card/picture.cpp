@@ -169,7 +169,7 @@ void DrawFrame(const Scene& scene, uint32_t number, const FrameLayout& layout, u
   for (int y = 0; y < height; ++y) {
     const uint32_t* row = canvas.data() + static_cast<size_t>(y) * width;
     if (layout.format == PixelFormat::kRgb24) {
-      uint8_t* o = out + static_cast<size_t>(height - 1 - y) * width * 3;
+      uint8_t* o = out + static_cast<size_t>(layout.topDown ? y : height - 1 - y) * width * 3;
       for (int x = 0; x < width; ++x, o += 3) {
         o[0] = static_cast<uint8_t>(row[x]);
         o[1] = static_cast<uint8_t>(row[x] >> 8);

@@ -24,6 +24,7 @@ struct FrameLayout {
   PixelFormat format;
   int width;  // even
   int height;
+  bool topDown = false;  // RGB24 only: the top row first, as a negative biHeight says
 };
 
 // Whether a station transmits on this vision carrier: every channel of the OIRT, CCIR and US
@@ -32,7 +33,8 @@ bool IsStation(uint32_t hz);
 // The station's background, 0x00RRGGBB; a different colour for every carrier.
 uint32_t StationColour(uint32_t hz);
 
-// Bytes of one frame: YUY2 and UYVY top row first, RGB24 bottom row first, rows unpadded.
+// Bytes of one frame: YUY2 and UYVY top row first, RGB24 bottom row first unless topDown, rows
+// unpadded.
 size_t FrameBytes(const FrameLayout& layout);
 
 // Draws frame `number` of the scene into out (FrameBytes bytes). canvas is scratch memory the

@@ -171,7 +171,21 @@ inline constexpr wchar_t kBusy[] = L"busy";
 inline constexpr wchar_t kLost[] = L"lost";
 // The capture filter pauses but refuses to run (read at Run).
 inline constexpr wchar_t kRunFails[] = L"fail-run";
+// As strict drivers: SetFormat refuses (VFW_E_INVALIDMEDIATYPE) a block whose bit count,
+// compression, planes, image size, sample size, rectangles or row order disagree with its
+// subtype and size, or whose size no capability offers (read at each call).
+inline constexpr wchar_t kStrictFormat[] = L"strict-format";
+// RGB24 types carry a negative biHeight and RGB24 frames come top row first (read whenever a
+// type is described).
+inline constexpr wchar_t kTopDownRgb[] = L"top-down-rgb";
+// At frame kFormatChangeFrame the capture pin asks the connected pin's QueryAccept for its
+// subtype at 320x240 (352x288 when it streams 320x240 already); on S_OK it attaches that type to
+// the next sample and streams at the new size from then on (read at Run).
+inline constexpr wchar_t kFormatChange[] = L"format-change";
 }  // namespace fault
+
+// The 25th frame, one second into the stream.
+inline constexpr int kFormatChangeFrame = 24;
 
 inline constexpr int kLostAfterFrames = 5;
 
