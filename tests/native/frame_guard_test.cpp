@@ -140,8 +140,9 @@ TEST(FrameGuard, SampleThatPassedTheFlagBeforeStopIsNotCopiedAfterIt) {
 }
 
 // Connections made and broken over and over while a streaming thread copies samples, changing
-// the frame size now and then, and a frame thread reads every byte of whatever frame it gets. Under AddressSanitizer a read of a freed
-// store fails the run; under ThreadSanitizer so does an unordered access.
+// the frame size now and then, and a frame thread reads every byte of whatever frame it gets. Under
+// AddressSanitizer a read of a freed store fails the run; under ThreadSanitizer so does an
+// unordered access.
 TEST(FrameGuard, NoReadOfAFreedStoreAcrossDisconnects) {
   PipFrameBuffer buffer;
   std::atomic<bool> stop{false};
