@@ -3,6 +3,7 @@
 #include <new>
 
 #include "capture/device_list.h"
+#include "capture/graph_events.h"
 #include "capture/stream_config.h"
 #include "capture/stream_format.h"
 #include "plugin/plugin.h"
@@ -23,6 +24,7 @@ struct DeviceStep {
   const char* searchText;
   const GUID* category;
   DeviceKind kind;
+  std::string PipSettings::*savedName;
   std::string PipSettings::*savedPath;
   const char* addText;
   const wchar_t* nameInGraph;
@@ -31,29 +33,33 @@ struct DeviceStep {
 
 const DeviceStep kDeviceSteps[] = {
     {"Search TVTunerDevice ... ", &AM_KSCATEGORY_TVTUNER, DeviceKind::kTuner,
-     &PipSettings::TVTunerDevicePath, "Add TV Tuner Devise to Graph... ", L"TV Tuner",
-     &CaptureGraph::tuner},
+     &PipSettings::TVTunerDeviceName, &PipSettings::TVTunerDevicePath,
+     "Add TV Tuner Devise to Graph... ", L"TV Tuner", &CaptureGraph::tuner},
     {"Search TVAudioDevice ... ", &AM_KSCATEGORY_TVAUDIO, DeviceKind::kTvAudio,
-     &PipSettings::TVAudioDevicePath, "Add TV Audio Devise to Graph... ", L"TV Audio",
-     &CaptureGraph::tvAudio},
+     &PipSettings::TVAudioDeviceName, &PipSettings::TVAudioDevicePath,
+     "Add TV Audio Devise to Graph... ", L"TV Audio", &CaptureGraph::tvAudio},
     {"Search CrossbarDevice ... ", &AM_KSCATEGORY_CROSSBAR, DeviceKind::kCrossbar,
-     &PipSettings::CrossbarDevicePath, "Add Crossbar Devise to Graph... ", L"Crossbar",
-     &CaptureGraph::crossbar},
+     &PipSettings::CrossbarDeviceName, &PipSettings::CrossbarDevicePath,
+     "Add Crossbar Devise to Graph... ", L"Crossbar", &CaptureGraph::crossbar},
     {"Search CaptureDevice ... ", &CLSID_VideoInputDeviceCategory, DeviceKind::kCapture,
-     &PipSettings::CaptureDevicePath, "Add Video Capture (Devise) to Graph... ", L"Capture Device",
-     &CaptureGraph::capture},
+     &PipSettings::CaptureDeviceName, &PipSettings::CaptureDevicePath,
+     "Add Video Capture (Devise) to Graph... ", L"Capture Device", &CaptureGraph::capture},
 };
 
 bool AddDevices(CaptureGraph& g) {
-  const PipSettings& settings = Settings().current;
+  PipSettings& settings = Settings().current;
   for (const DeviceStep& step : kDeviceSteps) {
     Step(step.searchText);
     ComPtr<IBaseFilter>& filter = g.*step.field;
-    const HRESULT found =
-        FindDevice(*step.category, &filter, Devices(step.kind), settings.*step.savedPath);
+    std::string rebound;
+    const HRESULT found = FindDevice(*step.category, &filter, Devices(step.kind),
+                                     settings.*step.savedPath, settings.*step.savedName, &rebound);
     if (FAILED(found)) {
       StatusLog::LogResult(kLogFailureLevel, found);
       return false;
+    }
+    if (!rebound.empty()) {
+      settings.*step.savedPath = rebound;  // saved at Done, as any changed setting
     }
     if (!filter) {
       continue;
@@ -263,6 +269,7 @@ void TearDownGraph() {
   // First the frame thread lets go: from here on no frame step finds the renderer.
   Lifecycle().GraphRunning = false;
   g.pPiPBuffer.reset();
+  StopWatchingGraphEvents();
   // Not through the media control: Done tears a running graph down as it stands. Stopped
   // filters can always be disconnected and removed, and the graph's release then returns.
   StopEveryFilter();

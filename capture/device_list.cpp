@@ -49,7 +49,8 @@ DeviceList& Devices(DeviceKind kind) {
 }
 
 HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList& list,
-                   const std::string& savedPath) {
+                   const std::string& savedPath, const std::string& savedName,
+                   std::string* rebound) {
   filter->reset();
   list.assign(1, DeviceEntry{kNoDeviceName, ""});
 
@@ -70,6 +71,11 @@ HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList
   }
   monikers->Reset();
   ComPtr<IMoniker> moniker;
+  // The saved name's first namesake, and how many there are.
+  ComPtr<IMoniker> namesake;
+  std::string namesakePath;
+  int namesakes = 0;
+  bool pathListed = false;
   while (monikers->Next(1, moniker.put(), nullptr) == S_OK) {
     // One unreadable device must not hide the others, nor fail the search when it comes last.
     ComPtr<IPropertyBag> bag;
@@ -86,7 +92,20 @@ HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList
     }
     list.push_back(entry);
     if (!*filter && entry.path == savedPath) {
+      pathListed = true;
       moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter->put_void());
+    }
+    if (!savedName.empty() && entry.name == savedName && namesakes++ == 0) {
+      namesake = moniker;
+      namesakePath = entry.path;
+    }
+  }
+  // Only a device that was chosen once and is gone, and only when the name says which it is.
+  if (!pathListed && !savedPath.empty() && namesakes == 1 && rebound != nullptr) {
+    StatusLog::LogStep(kLogStepLevel, "Device found by its name ... ");
+    namesake->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter->put_void());
+    if (*filter) {
+      *rebound = namesakePath;
     }
   }
   return S_OK;

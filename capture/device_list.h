@@ -34,10 +34,13 @@ enum class DeviceKind { kTuner, kTvAudio, kCrossbar, kCapture };
 DeviceList& Devices(DeviceKind kind);
 
 // Refills list from category and binds the device whose path equals savedPath (exactly, case
-// included) into *filter; an empty savedPath binds nothing. Devices whose properties cannot be
-// read are left out. Fails only when the enumeration itself cannot be made; S_FALSE for a
-// category without devices.
+// included) into *filter; an empty savedPath binds nothing. When no device has that path and
+// exactly one has savedName, that one is bound and *rebound gets its path: a USB device plugged
+// into another port keeps its name, not its path. Devices whose properties cannot be read are
+// left out. Fails only when the enumeration itself cannot be made; S_FALSE for a category
+// without devices.
 HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList& list,
-                   const std::string& savedPath);
+                   const std::string& savedPath, const std::string& savedName = {},
+                   std::string* rebound = nullptr);
 
 }  // namespace kvx

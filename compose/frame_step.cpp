@@ -76,6 +76,20 @@ void FrameStep::Draw(const PipFrame& frame, const PipSettings& settings) {
   }
 }
 
+void FrameStep::DrawBlue(int32_t format, const PipSettings& settings) {
+  // A frame of one colour scales to the same colour whatever its size: two by two pixels give
+  // the bytes a whole blue store would.
+  static constexpr uint8_t kBlue[3][12] = {
+      {0x1B, 0xE8, 0x1B, 0x65, 0x1B, 0xE8, 0x1B, 0x65},
+      {0xE8, 0x1B, 0x65, 0x1B, 0xE8, 0x1B, 0x65, 0x1B},
+      {0xE0, 0x00, 0x00, 0xE0, 0x00, 0x00, 0xE0, 0x00, 0x00, 0xE0, 0x00, 0x00},
+  };
+  if (format < 0 || format > 2) {
+    return;
+  }
+  Draw(PipFrame{kBlue[format], 2, 2, format, false}, settings);
+}
+
 FrameStep& TheFrameStep() {
   static FrameStep step;
   return step;

@@ -40,6 +40,9 @@ class FrameStep {
   }
   void SetHostPixels(uint8_t* pixels) { surface_.SetPixels(pixels); }
   void Draw(const PipFrame& frame, const PipSettings& settings);
+  // The blue picture a new frame store of this BufferFormat holds before its first sample, where
+  // a frame of the store would be drawn: the PiP card is away or its stream has stalled.
+  void DrawBlue(int32_t format, const PipSettings& settings);
 
   Compositor& compositor() { return compositor_; }
 
@@ -58,6 +61,9 @@ inline void SetHostPixels(uint8_t* pixels) {
 }
 inline void DrawPipFrame(const PipFrame& frame, const PipSettings& settings) {
   TheFrameStep().Draw(frame, settings);
+}
+inline void DrawBluePip(int32_t format, const PipSettings& settings) {
+  TheFrameStep().DrawBlue(format, settings);
 }
 
 }  // namespace kvx

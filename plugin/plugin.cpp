@@ -5,6 +5,7 @@
 
 #include "capture/capture_graph.h"
 #include "capture/channels.h"
+#include "capture/graph_events.h"
 #include "capture/tuning.h"
 #include "compose/frame_step.h"
 #include "hooks/hooks.h"
@@ -12,6 +13,7 @@
 #include "plugin/status_log.h"
 #include "settings/host_windows.h"
 #include "settings/settings_store.h"
+#include "ui/dialog_rules.h"
 #include "ui/modal_scope.h"
 #include "ui/settings_dialog.h"
 #include "video/frame_guard.h"
@@ -32,9 +34,14 @@ constexpr DWORD kGetStateTimeoutMs = 5000;
 // The thread on which Init had to initialise COM itself, or 0: Done uninitialises it there.
 DWORD g_comThread = 0;
 
-void DrawPip(IPiPBuffer* buffer) {
+void DrawPip(IPiPBuffer* buffer, bool waiting) {
   PipFrameView view;
   if (FAILED(buffer->GetFrameView(&view))) {
+    return;
+  }
+  // A frame the card stopped renewing is not a live picture.
+  if (waiting || GetTickCount() - view.sampleTick > kStalledAfterMs) {
+    DrawBluePip(view.format, Settings().current);
     return;
   }
   DrawPipFrame(PipFrame{view.pixels, view.width, view.height, view.format, view.topDown != 0},
@@ -61,8 +68,12 @@ void RebuildGraph() {
       TearDownGraph();
       life.GraphBuilt = false;
     }
+    life.DeviceWaiting = false;
+    const PipSettings before = Settings().current;
     built = BuildGraph();
+    AppliedDeviceSelection().FollowRebound(before, Settings().current);
     if (built) {
+      WatchGraphEvents();
       life.GraphBuilt = true;
       Dialog().StatusTextId = kStatusGood;
       life.TunerUsable = SUCCEEDED(SetupTuner());
@@ -83,6 +94,9 @@ void RebuildGraph() {
 bool RunGraph() {
   ScopedLock lock(GraphLock());
   LifecycleState& life = Lifecycle();
+  if (life.DeviceWaiting) {
+    return true;
+  }
   life.GraphRunning = false;
   IMediaControl* control = Graph().control.get();
   if (!life.GraphBuilt || control == nullptr) {
@@ -132,6 +146,46 @@ bool StopGraph() {
   control->GetState(kGetStateTimeoutMs, &state);
   life.GraphRunning = false;
   return true;
+}
+
+void DeviceWentAway(long eventCode, HRESULT result) {
+  LifecycleState& life = Lifecycle();
+  switch (eventCode) {
+    case EC_DEVICE_LOST:
+      StatusLog::LogStep(kLogStepLevel, "PiP device lost ... ");
+      break;
+    case EC_ERRORABORT:
+      StatusLog::LogStep(kLogStepLevel, "DirectShow graph aborted ... ");
+      StatusLog::LogResult(kLogFailureLevel, result);
+      break;
+    default:
+      StatusLog::LogStep(kLogStepLevel, "DirectShow stream stopped by an error ... ");
+      StatusLog::LogResult(kLogFailureLevel, result);
+      break;
+  }
+  if (!life.GraphBuilt) {
+    return;
+  }
+  StopGraph();
+  life.DeviceWaiting = true;
+  Dialog().StatusTextId = kStatusDeviceLost;
+  Dialog().PostUpdate(kUpdateStatusLine);
+}
+
+void DeviceReturned() {
+  LifecycleState& life = Lifecycle();
+  if (!life.DeviceWaiting) {
+    return;
+  }
+  StatusLog::LogStep(kLogStepLevel, "PiP device back ... ");
+  // As the save button does, with the settings and the source the graph had; a PiP switched
+  // off meanwhile stays off.
+  RebuildGraph();
+  const PipSettings& s = Settings().current;
+  if (life.Started && s.PiPEnable != 0) {
+    RunGraph();
+    SetChannel(s.PiPChannelOrder);
+  }
 }
 
 void KVX_CDECL Init(HostCallbacks* callbacks) {
@@ -201,8 +255,9 @@ int32_t KVX_CDECL Frame(HostFrame* frame) {
   // here or waits for this frame step before the renderer goes.
   FrameReadScope reading;
   IPiPBuffer* buffer = Graph().pPiPBuffer.get();
-  if (buffer != nullptr && Settings().current.PiPEnable != 0 && life.GraphRunning) {
-    DrawPip(buffer);
+  const bool waiting = life.DeviceWaiting;
+  if (buffer != nullptr && Settings().current.PiPEnable != 0 && (life.GraphRunning || waiting)) {
+    DrawPip(buffer, waiting);
   }
   return 1;
 }
@@ -242,6 +297,8 @@ void KVX_CDECL Done() {
     // The host stops before Done, so the graph is not stopped here.
     TearDownGraph();
   }
+  Lifecycle().DeviceWaiting = false;
+  CloseGraphEvents();
   Dialog().Destroy();
   SaveSettings();
   if (g_comThread != 0 && g_comThread == GetCurrentThreadId()) {

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include <windows.h>
+
 #include "plugin/host_records.h"
 #include "plugin/shared_value.h"
 
@@ -19,6 +21,9 @@ struct LifecycleState {
   // Between the host's Start and Stop (or Done).
   SharedValue<bool> Started;
   SharedValue<bool> GraphRunning;
+  // The PiP card's device went away (or its stream broke off) and the graph, stopped, waits for
+  // it to come back; the PiP shows the blue picture meanwhile. Cleared by every build.
+  SharedValue<bool> DeviceWaiting;
   SharedValue<bool> TunerUsable;
   // Tick count of the last Frame that carried pixels; 0 after Start. The hooks act only while
   // host frames keep arriving.
@@ -36,8 +41,19 @@ LifecycleState& Lifecycle();
 const PluginDescriptor* Descriptor();
 
 void RebuildGraph();
+// Does nothing while the graph waits for its device: its return rebuilds and runs it.
 bool RunGraph();
 bool StopGraph();
+
+// The graph's events (capture/graph_events.h), on the thread that builds the graph. The device
+// went away or the stream ended in an error (EC_DEVICE_LOST, EC_ERRORABORT with its result,
+// EC_STREAM_ERROR_STOPPED): the graph is stopped and waits, status text 6.
+void DeviceWentAway(long eventCode, HRESULT result);
+// The device is back: a waiting graph is rebuilt, and run as the save button would.
+void DeviceReturned();
+
+// The newest frame older than this is a stalled stream, drawn as the blue picture.
+inline constexpr uint32_t kStalledAfterMs = 2000;
 
 void KVX_CDECL Init(HostCallbacks* callbacks);
 int32_t KVX_CDECL Start(HostStream* stream);

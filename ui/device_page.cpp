@@ -193,8 +193,13 @@ void DevicePage::ShowDevices() {
     HWND list = Item(device.listId);
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
     int selected = 0;
+    std::vector<std::string> names;
+    for (const DeviceEntry& entry : shown) {
+      names.push_back(entry.name);
+    }
+    names = NumberedNames(names);
     for (size_t row = 0; row < shown.size(); ++row) {
-      const std::wstring name = FromCp1251(shown[row].name);
+      const std::wstring name = FromCp1251(names[row]);
       SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
       if (shown[row].path == s.*device.path) {
         selected = static_cast<int>(row);  // the last that matches
@@ -237,6 +242,28 @@ void DevicePage::PickDevice(DeviceKind kind) {
   PipSettings& s = Settings().current;
   s.*device.name = shown[static_cast<size_t>(index)].name;
   s.*device.path = shown[static_cast<size_t>(index)].path;
+  if (kind == DeviceKind::kCapture) {
+    FollowCard(s.CaptureDevicePath);
+  }
+}
+
+void DevicePage::FollowCard(const std::string& capturePath) {
+  // The other lists take the devices of the capture device's card, where it has one.
+  for (const DeviceControls& device : kDeviceControls) {
+    const DeviceList& shown = shown_[static_cast<size_t>(device.kind)];
+    if (device.kind == DeviceKind::kCapture) {
+      continue;
+    }
+    for (size_t row = 0; row < shown.size(); ++row) {
+      if (SameDeviceInstance(shown[row].path, capturePath)) {
+        SendItem(device.listId, CB_SETCURSEL, row);
+        PipSettings& s = Settings().current;
+        s.*device.name = shown[row].name;
+        s.*device.path = shown[row].path;
+        break;
+      }
+    }
+  }
 }
 
 void DevicePage::Spin(HWND spin, int32_t position) {

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "capture/device_list.h"
 #include "ui/dialog_window.h"
@@ -28,6 +29,7 @@ class DevicePage : public DialogWindow {
   void ShowFormats();
   void ShowNumber(int spinId, int fieldId, int32_t value, bool tenths);
   void PickDevice(DeviceKind kind);
+  void FollowCard(const std::string& capturePath);
   void Spin(HWND spin, int32_t position);
   void ChooseBorderColor();
   void ShowPages(int buttonId);

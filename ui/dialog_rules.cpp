@@ -28,6 +28,51 @@ void DeviceSelection::PutBack(PipSettings& s) const {
   s.StreamSize = StreamSize;
 }
 
+void DeviceSelection::FollowRebound(const PipSettings& before, const PipSettings& after) {
+  for (auto [path, field] :
+       {std::pair{&DeviceSelection::TVTunerDevicePath, &PipSettings::TVTunerDevicePath},
+        std::pair{&DeviceSelection::TVAudioDevicePath, &PipSettings::TVAudioDevicePath},
+        std::pair{&DeviceSelection::CrossbarDevicePath, &PipSettings::CrossbarDevicePath},
+        std::pair{&DeviceSelection::CaptureDevicePath, &PipSettings::CaptureDevicePath}}) {
+    if (before.*field != after.*field && this->*path == before.*field) {
+      this->*path = after.*field;
+    }
+  }
+}
+
+std::vector<std::string> NumberedNames(const std::vector<std::string>& names) {
+  std::vector<std::string> shown;
+  shown.reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    int earlier = 0;
+    for (size_t j = 0; j < i; ++j) {
+      earlier += names[j] == names[i] ? 1 : 0;
+    }
+    shown.push_back(earlier == 0 ? names[i] : names[i] + " #" + std::to_string(earlier + 1));
+  }
+  return shown;
+}
+
+std::string DeviceInstance(const std::string& path) {
+  const size_t at = path.rfind("#{");
+  return at == std::string::npos ? std::string() : path.substr(0, at);
+}
+
+bool SameDeviceInstance(const std::string& a, const std::string& b) {
+  const std::string x = DeviceInstance(a);
+  const std::string y = DeviceInstance(b);
+  if (x.empty() || x.size() != y.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < x.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(x[i]) != lower(y[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 DeviceSelection& AppliedDeviceSelection() {
   static DeviceSelection applied;
   return applied;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "settings/pip_settings.h"
 #include "settings/settings_store.h"
@@ -29,6 +30,9 @@ struct DeviceSelection {
 
   void TakeFrom(const PipSettings& settings);
   void PutBack(PipSettings& settings) const;
+  // A build that found a saved device under a new path (a replugged one) moved the settings
+  // from `before` to `after`: a selection of the old path takes the new one.
+  void FollowRebound(const PipSettings& before, const PipSettings& after);
 };
 
 DeviceSelection& AppliedDeviceSelection();
@@ -37,6 +41,16 @@ DeviceSelection& AppliedDeviceSelection();
 // already acted on the outside world: the applied devices (the graph runs with them) and the
 // PiP's source (a swap retuned the card and told the host).
 void CancelDialogChanges(SettingsStore& store, const DeviceSelection& applied);
+
+// The names a device list shows: a name an earlier row already has gets " #2", the next " #3",
+// in the list's order, so two cards of one make can be told apart.
+std::vector<std::string> NumberedNames(const std::vector<std::string>& names);
+
+// The device-instance part of a device path, which the devices of one card share: everything
+// before the category's "#{". Empty for a path without one.
+std::string DeviceInstance(const std::string& path);
+// Whether two device paths belong to the same device instance (letter case aside).
+bool SameDeviceInstance(const std::string& a, const std::string& b);
 
 // A position in tenths of a percent as the device page shows it: 650 is "65.0". The decimal
 // point is '.' whatever locale the host set.

@@ -24,6 +24,7 @@ namespace kvx {
 inline constexpr int32_t kStatusGood = 3;
 inline constexpr int32_t kStatusBuildFailed = 4;
 inline constexpr int32_t kStatusRunFailed = 5;
+inline constexpr int32_t kStatusDeviceLost = 6;
 
 class SettingsDialog : public DialogWindow {
  public:

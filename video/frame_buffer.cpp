@@ -7,6 +7,12 @@
 
 #include "video/frame_guard.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <chrono>
+#endif
+
 namespace kvx {
 namespace {
 
@@ -18,6 +24,17 @@ constexpr uint32_t kBitmapHeightOffset = 8;
 constexpr uint32_t kBitmapHeaderSize = 40;
 
 std::atomic<bool> g_failAllocations{false};
+
+// The system's tick count in milliseconds, as the frame step reads it.
+uint32_t TickNow() {
+#ifdef _WIN32
+  return GetTickCount();
+#else
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+#endif
+}
 
 uint8_t* AllocateAligned(size_t bytes) {
   if (g_failAllocations.load(std::memory_order_relaxed)) {
@@ -170,6 +187,7 @@ HResult PipFrameBuffer::AllocateFrame() {
   if (store == nullptr) {
     return kOutOfMemory;
   }
+  NoteSample();
   ReplaceStore(store);
   return kOk;
 }
@@ -206,7 +224,12 @@ HResult PipFrameBuffer::TakeAnnouncedFormat(const MediaTypeView& mt) {
 
 void PipFrameBuffer::StartStreaming() {
   ScopedLock lock(receiveLock_);
+  NoteSample();
   streaming_.store(1, std::memory_order_release);
+}
+
+void PipFrameBuffer::NoteSample() {
+  sampleTick_.store(TickNow(), std::memory_order_relaxed);
 }
 
 void PipFrameBuffer::StopStreaming() {
@@ -257,8 +280,12 @@ HResult PipFrameBuffer::GetFrameView(PipFrameView* view) const {
   if (store == nullptr) {
     return kFail;
   }
-  *view = PipFrameView{store->Pixels(), store->shape.width, store->shape.height,
-                       store->shape.format, store->shape.topDown ? 1 : 0};
+  *view = PipFrameView{store->Pixels(),
+                       store->shape.width,
+                       store->shape.height,
+                       store->shape.format,
+                       store->shape.topDown ? 1 : 0,
+                       sampleTick_.load(std::memory_order_relaxed)};
   return kOk;
 }
 

@@ -57,6 +57,9 @@ struct PipFrameView {
   int32_t height;
   int32_t format;  // BufferFormat
   int32_t topDown;
+  // The tick count (ms) of the newest sample stored, or of the store's creation or the start of
+  // streaming if none came since: a driver that stalls leaves it behind.
+  uint32_t sampleTick;
 };
 
 class PipFrameBuffer {
@@ -74,7 +77,8 @@ class PipFrameBuffer {
   HResult AllocateFrame();
   HResult FreeFrame();
 
-  // The renderer's streaming flag: samples are stored only while it is set.
+  // The renderer's streaming flag: samples are stored only while it is set. Starting counts as a
+  // sample for the stall test.
   void StartStreaming();
   // Returns once a copy in progress has finished.
   void StopStreaming();
@@ -124,8 +128,10 @@ class PipFrameBuffer {
   // Under the receive lock: a format a sample announced.
   HResult TakeAnnouncedFormat(const MediaTypeView& mediaType);
   void CopyIntoStore(const uint8_t* data, int64_t length);
+  void NoteSample();
 
   std::atomic<Store*> store_{nullptr};
+  std::atomic<uint32_t> sampleTick_{0};
   // Written on the control thread while no copy can run (the streaming flag is clear and the
   // receive lock was taken after clearing it), and on the streaming thread under the receive
   // lock.
@@ -168,6 +174,7 @@ HResult PipFrameBuffer::StoreSample(Sample* sample, const MediaTypeView* announc
   const int64_t length = sample->GetActualDataLength();
   const int64_t capacity = sample->GetSize();
   CopyIntoStore(data, length < capacity ? length : capacity);
+  NoteSample();
   return kOk;
 }
 
