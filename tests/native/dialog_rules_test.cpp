@@ -61,5 +61,39 @@ TEST(CancelDialogChanges, RestoresTheSnapshotButKeepsTheAppliedDevicesAndTheLive
   EXPECT_EQ(store.current, expected);
 }
 
+// Two cards of one make share names; their devices share the instance part of their paths.
+TEST(DeviceChoice, NamesakesAreNumberedAndACardsDevicesAreFoundByTheirPaths) {
+  EXPECT_EQ(
+      NumberedNames({"< None >", "Tuner", "Radio", "Tuner", "Tuner", "Radio"}),
+      (std::vector<std::string>{"< None >", "Tuner", "Radio", "Tuner #2", "Tuner #3", "Radio #2"}));
+  const std::string capture = "\\\\?\\pci#ven_109e&dev_036e#4&2&0&08f0#{65e8773d-8f56}\\global";
+  const struct {
+    std::string path;
+    bool same;
+  } cases[] = {
+      {"\\\\?\\PCI#VEN_109E&DEV_036E#4&2&0&08F0#{a799a800-a46d}\\tuner", true},
+      {"\\\\?\\pci#ven_109e&dev_036e#4&2&0&08f1#{a799a802-a46d}\\audio", false},
+      {"\\\\?\\pci#ven_109e&dev_036e#4&2&0&08f", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameDeviceInstance(capture, c.path), c.same) << c.path;
+  }
+  EXPECT_FALSE(SameDeviceInstance("no instance", "no instance"));
+
+  // A build that found a replugged device under a new path: the applied choice follows it.
+  PipSettings before = PipSettings::Defaults();
+  before.CaptureDevicePath = "old";
+  before.TVTunerDevicePath = "tuner";
+  PipSettings after = before;
+  after.CaptureDevicePath = "new";
+  DeviceSelection applied;
+  applied.TakeFrom(before);
+  applied.TVTunerDevicePath = "chosen later";
+  applied.FollowRebound(before, after);
+  EXPECT_EQ(applied.CaptureDevicePath, "new");
+  EXPECT_EQ(applied.TVTunerDevicePath, "chosen later");
+}
+
 }  // namespace
 }  // namespace kvx

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "plugin/host_records.h"
+#include "video/frame_buffer.h"
 #include "support/pixels.h"
 
 namespace kvx {
@@ -193,6 +195,33 @@ TEST_F(FrameStepTest, HandEditedSettingsStayInsideTheHostFrame) {
   settings_.Opacity = 1000;
   Draw();
   EXPECT_EQ(host_, opaque);
+}
+
+// While the card is away or stalls, the PiP shows what a new store shows before its first
+// sample: the same bytes, whatever the store's format and the placement.
+TEST_F(FrameStepTest, TheBluePictureIsANewStoresPicture) {
+  settings_.Opacity = 60;
+  for (const int32_t hostFormat : {kHostFormatYuy2, kHostFormatRgb24}) {
+    for (const Guid& subtype : {kSubtypeYuy2, kSubtypeUyvy, kSubtypeRgb24}) {
+      std::vector<uint8_t> block(88, 0);
+      const int32_t size[2] = {352, 288};
+      std::memcpy(&block[52], size, sizeof size);
+      PipFrameBuffer store;
+      ASSERT_EQ(
+          store.SetFrameFormat({kMediaTypeVideo, subtype, kFormatVideoInfo, 88, block.data()}),
+          kOk);
+      ASSERT_EQ(store.AllocateFrame(), kOk);
+      PipFrameView view{};
+      ASSERT_EQ(store.GetFrameView(&view), kOk);
+      Host(hostFormat, 200, 160, 0x40);
+      step_.Draw(PipFrame{view.pixels, view.width, view.height, view.format, false}, settings_);
+      const std::vector<uint8_t> expected = host_;
+      Host(hostFormat, 200, 160, 0x40);
+      step_.DrawBlue(view.format, settings_);
+      EXPECT_EQ(host_, expected) << "host " << hostFormat << ", store " << view.format;
+      EXPECT_NE(host_, std::vector<uint8_t>(host_.size(), 0x40));
+    }
+  }
 }
 
 TEST(HostSurface, ColoursInBothLayouts) {

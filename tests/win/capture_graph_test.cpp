@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "capture/capture_graph.h"
 #include "capture/channels.h"
 #include "capture/device_list.h"
+#include "capture/graph_events.h"
 #include "capture/stream_format.h"
 #include "plugin/plugin.h"
 #include "plugin/status_log.h"
@@ -344,7 +346,85 @@ int CardFrameNumber(const std::vector<uint8_t>& bytes, const tvcard::FrameLayout
   return -1;
 }
 
-// The PiP over the whole host frame, one to one: the host's bytes become the frame's own.
+// The PiP over the whole host frame, one to one, so the host's bytes become the frame's own:
+// the graph built and started with a host picture of the layout's size.
+void StartFullFramePip(int32_t streamFormat, int32_t streamSize, int32_t hostFormat,
+                       const tvcard::FrameLayout& layout) {
+  PipSettings& s = Settings().current;
+  s.StreamFormat = streamFormat;
+  s.StreamSize = streamSize;
+  s.PiPWndPosX = s.PiPWndPosY = 0;
+  s.PiPWndSize = s.PiPImgSize = s.Opacity = 100;
+  s.BorderEnable = 0;
+  RebuildGraph();
+  ASSERT_TRUE(Lifecycle().GraphBuilt);
+  HostStream stream{layout.width, layout.height, 0, hostFormat, 0};
+  ASSERT_EQ(Descriptor()->start(&stream), 1);
+  ASSERT_TRUE(Lifecycle().GraphRunning);
+}
+
+// The host's frame thread: Frame over and over, keeping the last picture it composed.
+class FrameThread {
+ public:
+  explicit FrameThread(size_t bytes)
+      : thread_([this, bytes] {
+          std::vector<uint8_t> pixels(bytes);
+          HostChannelState state{};
+          HostFrame frame{pixels.data(), {}, &state};
+          while (!stop_) {
+            Descriptor()->frame(&frame);
+            ScopedLock lock(lock_);
+            latest_ = pixels;
+            ++frames_;
+          }
+        }) {}
+  ~FrameThread() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<uint8_t> Latest() {
+    ScopedLock lock(lock_);
+    return latest_;
+  }
+  int Frames() {
+    ScopedLock lock(lock_);
+    return frames_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  CriticalSection lock_;
+  std::vector<uint8_t> latest_;
+  int frames_ = 0;
+  std::thread thread_;
+};
+
+// Dispatches the test thread's messages (the graph's events among them) until done() or the
+// time is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+  for (const DWORD until = GetTickCount() + ms; !done();) {
+    if (static_cast<LONG>(GetTickCount() - until) > 0) {
+      return false;
+    }
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageW(&msg);
+    }
+    Sleep(10);
+  }
+  return true;
+}
+
+bool IsBlueYuy2(const std::vector<uint8_t>& bytes) {
+  const uint8_t blue[4] = {0x1B, 0xE8, 0x1B, 0x65};
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != blue[i % 4]) {
+      return false;
+    }
+  }
+  return !bytes.empty();
+}
+
 TEST_F(CaptureGraphTest, FramesThatChangeSizeOrComeTopRowFirstAreDrawnWholeAndUpright) {
   using tvcard::PixelFormat;
   const struct {
@@ -363,59 +443,26 @@ TEST_F(CaptureGraphTest, FramesThatChangeSizeOrComeTopRowFirstAreDrawnWholeAndUp
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.faults, c.faults + wcslen(c.faults)));
     SetFaults(c.faults);
-    PipSettings& s = Settings().current;
-    s.StreamFormat = c.streamFormat;
-    s.StreamSize = c.streamSize;
-    s.PiPWndPosX = s.PiPWndPosY = 0;
-    s.PiPWndSize = s.PiPImgSize = s.Opacity = 100;
-    s.BorderEnable = 0;
-    RebuildGraph();
-    ASSERT_TRUE(Lifecycle().GraphBuilt);
-    HostStream stream{c.drawn.width, c.drawn.height, 0, c.hostFormat, 0};
-    ASSERT_EQ(Descriptor()->start(&stream), 1);
-    ASSERT_TRUE(Lifecycle().GraphRunning);
-
+    StartFullFramePip(c.streamFormat, c.streamSize, c.hostFormat, c.drawn);
     // The frame thread draws throughout, the change included.
-    const size_t bytes = tvcard::FrameBytes(c.drawn);
-    std::atomic<bool> stop{false};
-    std::atomic<int> frames{0};
-    std::thread host([&] {
-      std::vector<uint8_t> pixels(bytes);
-      HostChannelState state{};
-      HostFrame frame{pixels.data(), {}, &state};
-      while (!stop) {
-        Descriptor()->frame(&frame);
-        ++frames;
-      }
-    });
+    FrameThread host(tvcard::FrameBytes(c.drawn));
     PipFrameView view{};
-    for (int waited = 0; waited < 3000; waited += 20) {
-      if (Graph().pPiPBuffer.get()->GetFrameView(&view) == S_OK && view.width == c.drawn.width &&
-          view.height == c.drawn.height) {
-        break;
-      }
-      Sleep(20);
-    }
+    PumpUntil(
+        [&] {
+          return Graph().pPiPBuffer.get()->GetFrameView(&view) == S_OK &&
+                 view.width == c.drawn.width && view.height == c.drawn.height;
+        },
+        3000);
     EXPECT_EQ(view.width, c.drawn.width);
     EXPECT_EQ(view.height, c.drawn.height);
     EXPECT_EQ(view.topDown, c.streamFormat == kFormatRgb24 ? 1 : 0);
-    Sleep(200);  // frames of the new size are drawn
-    stop = true;
-    host.join();
-    EXPECT_GT(frames, 100);
-
     // A frame the card drew, whole: no part of another geometry, no row upside down. A sample
-    // may land while the frame is drawn; the next frame step shows a whole one.
-    std::vector<uint8_t> pixels(bytes);
-    HostChannelState state{};
-    HostFrame frame{pixels.data(), {}, &state};
+    // may land while a frame is drawn; the next frame step shows a whole one.
     int number = -1;
-    for (int attempt = 0; attempt < 5 && number < 0; ++attempt) {
-      Descriptor()->frame(&frame);
-      number = CardFrameNumber(pixels, c.drawn);
-    }
+    PumpUntil([&] { return (number = CardFrameNumber(host.Latest(), c.drawn)) >= 0; }, 1000);
     EXPECT_GE(number,
               wcsstr(c.faults, fault::kFormatChange) != nullptr ? tvcard::kFormatChangeFrame : 0);
+    EXPECT_GT(host.Frames(), 0);
     Descriptor()->stop();
   }
 }
@@ -474,6 +521,49 @@ TEST_F(CaptureGraphTest, ABusyDeviceFailsTheRunAndALostOneComesBackWithARebuild)
   // Done on the graph while it streams.
   DoneWithinSeconds(10);
   EXPECT_FALSE(Graph().graph);
+}
+
+// A device that goes away and comes back, or stops delivering for a while: the PiP is blue
+// while no live picture comes, and live again after, without any user action.
+TEST_F(CaptureGraphTest, ADeviceThatGoesAwayOrStallsIsBlueUntilItsPictureIsBack) {
+  using tvcard::PixelFormat;
+  const tvcard::FrameLayout layout{PixelFormat::kYuy2, 320, 240};
+  const auto live = [&](FrameThread& host) {
+    return PumpUntil([&] { return CardFrameNumber(host.Latest(), layout) >= 0; }, 1000);
+  };
+  // A stream that stalls for four seconds, without any event.
+  SetFaults(fault::kStall);
+  StartFullFramePip(kFormatYuy2, 2, kHostFormatYuy2, layout);
+  {
+    FrameThread host(tvcard::FrameBytes(layout));
+    EXPECT_TRUE(live(host));
+    EXPECT_TRUE(PumpUntil([&] { return IsBlueYuy2(host.Latest()); }, 4000));
+    EXPECT_TRUE(Lifecycle().GraphRunning);
+    EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
+    EXPECT_TRUE(PumpUntil([&] { return CardFrameNumber(host.Latest(), layout) >= 0; }, 4000));
+  }
+  Descriptor()->stop();
+
+  SetFaults(fault::kLostReturn);
+  StartFullFramePip(kFormatYuy2, 2, kHostFormatYuy2, layout);
+  {
+    FrameThread host(tvcard::FrameBytes(layout));
+    // Gone after five frames: stopped, told, and blue rather than the last frame.
+    EXPECT_TRUE(PumpUntil([] { return Dialog().StatusTextId == kStatusDeviceLost; }, 2000));
+    EXPECT_FALSE(Lifecycle().GraphRunning);
+    EXPECT_TRUE(Logged("PiP device lost ... "));
+    EXPECT_TRUE(PumpUntil([&] { return IsBlueYuy2(host.Latest()); }, 500));
+    // Back two seconds later: rebuilt and running on its own.
+    EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().GraphRunning); }, 4000));
+    EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
+    EXPECT_TRUE(Logged("PiP device back ... "));
+    EXPECT_TRUE(live(host));
+  }
+  // Away again, and the host unloads the plug-in meanwhile: nothing is left and nothing waits.
+  EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().DeviceWaiting); }, 2000));
+  DoneWithinSeconds(10);
+  EXPECT_FALSE(Graph().graph);
+  Sleep(tvcard::kReturnAfterMs);  // the card is back for the tests after this one
 }
 
 }  // namespace

@@ -204,9 +204,31 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
   Click(Page(0), IDC_SAVE_DEVICES);
   EXPECT_EQ(Text(status), LoadText(kStatusBuildFailed));
 
-  // Two cards of one make: the second row of that name is card 2.
+  // Two cards of one make: the second row of that name is card 2, and shows as "#2".
+  const auto shownAt = [](int listId, int row) {
+    wchar_t text[64] = {};
+    SendDlgItemMessageW(Page(0), listId, CB_GETLBTEXT, static_cast<WPARAM>(row),
+                        reinterpret_cast<LPARAM>(text));
+    return std::wstring(text);
+  };
+  EXPECT_EQ(shownAt(IDC_TUNER_LIST, RowOf(DeviceKind::kTuner, Path(1, Role::kTuner))),
+            L"KVX Virtual TV Tuner");
+  EXPECT_EQ(shownAt(IDC_TUNER_LIST, RowOf(DeviceKind::kTuner, Path(2, Role::kTuner))),
+            L"KVX Virtual TV Tuner #2");
   Pick(IDC_TUNER_LIST, RowOf(DeviceKind::kTuner, Path(2, Role::kTuner)));
   EXPECT_EQ(s.TVTunerDevicePath, Path(2, Role::kTuner));
+  EXPECT_EQ(s.TVTunerDeviceName, "KVX Virtual TV Tuner");  // the device's own name
+  // Card 2's capture device brings card 2's other devices along.
+  Pick(IDC_TUNER_LIST, RowOf(DeviceKind::kTuner, Path(1, Role::kTuner)));
+  Pick(IDC_CAPTURE_LIST, RowOf(DeviceKind::kCapture, Path(2, Role::kCapture)));
+  for (const auto& [kind, list, role, path] :
+       {std::tuple{DeviceKind::kTuner, IDC_TUNER_LIST, Role::kTuner, &s.TVTunerDevicePath},
+        std::tuple{DeviceKind::kTvAudio, IDC_TV_AUDIO_LIST, Role::kTvAudio, &s.TVAudioDevicePath},
+        std::tuple{DeviceKind::kCrossbar, IDC_CROSSBAR_LIST, Role::kCrossbar,
+                   &s.CrossbarDevicePath}}) {
+    EXPECT_EQ(SendDlgItemMessageW(Page(0), list, CB_GETCURSEL, 0, 0), RowOf(kind, Path(2, role)));
+    EXPECT_EQ(*path, Path(2, role));
+  }
   const int cyrillic = RowOf(DeviceKind::kCapture, "\\\\?\\kvx#z");
   ASSERT_GT(cyrillic, 0);
   wchar_t shown[64] = {};

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
@@ -28,15 +29,21 @@ ProductRun RunHost(const std::wstring& name, const std::wstring& script, int sec
   ProductRun run;
   run.folder = MakeHostFolder(name);
   std::ofstream ini(run.folder / L"Plugins" / L"KVX_PiP.ini", std::ios::binary);
-  ini << "[COMMON]\r\nTVTunerDevicePath=" << Path(1, Role::kTuner)
-      << "\r\nTVAudioDevicePath=" << Path(1, Role::kTvAudio)
-      << "\r\nCrossbarDevicePath=" << Path(1, Role::kCrossbar)
-      << "\r\nCaptureDevicePath=" << Path(1, Role::kCapture)
-      << "\r\nOpacity=100\r\nBorderColor=65280\r\n";
+  ini << "[COMMON]\r\n";
+  for (Role role : tvcard::kRoles) {
+    const char* key = role == Role::kTuner      ? "TVTuner"
+                      : role == Role::kTvAudio  ? "TVAudio"
+                      : role == Role::kCrossbar ? "Crossbar"
+                                                : "Capture";
+    const std::wstring device = tvcard::FriendlyNameOf(role);  // ASCII
+    ini << key << "DeviceName=" << std::string(device.begin(), device.end()) << "\r\n"
+        << key << "DevicePath=" << Path(1, role) << "\r\n";
+  }
+  ini << "Opacity=100\r\nBorderColor=65280\r\n";
   ini.close();
   StartHost(run, L"/seconds:" + std::to_wstring(seconds) +
                      L" /format:rgb24 /saveevery:25 \"/save:" + (run.folder / L"frames").wstring() +
-                     L"\" \"/input:" + script + L"\"");
+                     L"\"" + (script.empty() ? L"" : L" \"/input:" + script + L"\""));
   FinishHost(run);
   return run;
 }
@@ -96,6 +103,24 @@ TEST_F(HookInput, HotkeysActOncePerPressWhileFramesArriveAndTheHostSeesEveryKey)
   EXPECT_EQ(run.Count("key down 0x50"), 4u);
   EXPECT_EQ(run.Count("key down 0x27 extended"), 3u);
   EXPECT_EQ(run.Count("key down 0x11"), 7u);
+}
+
+// Card 1 plugged into another port: its devices keep their names and change their paths. The
+// PiP finds them by name, and the file keeps the new paths.
+TEST_F(HookInput, ARepluggedCardIsFoundByItsNamesAndItsNewPathsAreSaved) {
+  Reregister(tvcard::fault::kReplug);
+  const ProductRun run = RunHost(L"replug", L"", 3);
+  ASSERT_EQ(run.error, "");
+  for (auto [key, role] : {std::pair{"TVTunerDevicePath", Role::kTuner},
+                           std::pair{"TVAudioDevicePath", Role::kTvAudio},
+                           std::pair{"CrossbarDevicePath", Role::kCrossbar},
+                           std::pair{"CaptureDevicePath", Role::kCapture}}) {
+    EXPECT_EQ(Saved(run, key), Path(1, role, true)) << key;
+  }
+  // The PiP's border where it starts, two seconds in.
+  const Image frame = readPng(run.folder / L"frames" / L"frame_0051.png");
+  ASSERT_EQ(frame.width, 720);
+  EXPECT_TRUE(IsGreen(frame.at(469, 450))) << std::hex << frame.at(469, 450);
 }
 
 TEST_F(HookInput, DoneRemovesTheHooksEvenWithoutStop) {

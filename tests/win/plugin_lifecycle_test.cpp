@@ -108,6 +108,7 @@ class FakePipBuffer : public IPiPBuffer {
   }
   STDMETHODIMP GetFrameView(PipFrameView* view) override {
     view->topDown = 0;
+    view->sampleTick = GetTickCount();  // a live stream
     return GetFrame(&view->pixels, &view->width, &view->height, &view->format);
   }
 };

@@ -144,6 +144,15 @@ kvx::MediaTypeValue InVideoInfo2(const kvx::MediaTypeValue& from) {
   return value;
 }
 
+// Until when each card is away after its device was lost (lost-return), as a tick count; 0 when
+// it is there.
+std::atomic<DWORD> g_awayUntil[kCardCount + 1] = {};
+
+bool Away(int card) {
+  const DWORD until = g_awayUntil[card].load();
+  return until != 0 && static_cast<LONG>(until - GetTickCount()) > 0;
+}
+
 std::mutex g_setFormatLock;
 kvx::MediaTypeValue g_lastSetFormat;
 bool g_setFormatSeen = false;
@@ -472,12 +481,42 @@ CaptureFilter::CaptureFilter()
       videoIn_(this, &filterLock_, L"Analog Video In", PINDIR_INPUT, MEDIATYPE_AnalogVideo),
       capture_(this, &filterLock_, L"Capture", PIN_CATEGORY_CAPTURE),
       preview_(this, &filterLock_, L"Preview", PIN_CATEGORY_PREVIEW),
-      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      cancelReturn_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CaptureFilter::~CaptureFilter() {
   EndStreaming();
+  CancelReturn();
   LetGoOfCard();
   CloseHandle(stop_);
+  CloseHandle(cancelReturn_);
+}
+
+HRESULT CaptureFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
+  if (graph == nullptr) {
+    CancelReturn();  // the graph's event sink goes with it
+  }
+  return CardFilter::JoinFilterGraph(graph, name);
+}
+
+void CaptureFilter::StartReturn() {
+  std::lock_guard<std::mutex> hold(returnLock_);
+  if (returner_.joinable() || WaitForSingleObject(cancelReturn_, 0) == WAIT_OBJECT_0) {
+    return;
+  }
+  returner_ = std::thread([this] {
+    if (WaitForSingleObject(cancelReturn_, kReturnAfterMs) == WAIT_TIMEOUT) {
+      NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(Outer()), 1);
+    }
+  });
+}
+
+void CaptureFilter::CancelReturn() {
+  SetEvent(cancelReturn_);
+  std::lock_guard<std::mutex> hold(returnLock_);
+  if (returner_.joinable()) {
+    returner_.join();
+  }
 }
 
 HRESULT CaptureFilter::QueryInterface(REFIID iid, void** out) {
@@ -515,10 +554,10 @@ kvx::PinBase* CaptureFilter::PinAt(int index) {
 HRESULT CaptureFilter::Pause() {
   kvx::ScopedLock lock(filterLock_);
   if (State() == State_Stopped) {
-    if (lost_) {
+    const std::shared_ptr<CardState> card = Card();
+    if (lost_ || Away(card->Number())) {
       return kDeviceGone;
     }
-    const std::shared_ptr<CardState> card = Card();
     {
       std::lock_guard<std::mutex> hold(card->lock);
       if (card->streamOwner != nullptr && card->streamOwner != this && FaultOn(fault::kBusy)) {
@@ -580,8 +619,10 @@ void CaptureFilter::StartStreaming() {
     }
   }
   ResetEvent(stop_);
-  thread_ = std::thread(&CaptureFilter::Stream, this, std::move(outlets), Card(),
-                        FaultOn(fault::kLost), FaultOn(fault::kFormatChange));
+  const bool comeBack = FaultOn(fault::kLostReturn);
+  const StreamFaults faults{FaultOn(fault::kLost) || comeBack, comeBack, FaultOn(fault::kStall),
+                            FaultOn(fault::kFormatChange)};
+  thread_ = std::thread(&CaptureFilter::Stream, this, std::move(outlets), Card(), faults);
 }
 
 void CaptureFilter::EndStreaming() {
@@ -599,14 +640,16 @@ void CaptureFilter::LetGoOfCard() {
   }
 }
 
-void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, bool lose,
-                           bool changeFormat) {
+void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card,
+                           StreamFaults faults) {
   using Clock = std::chrono::steady_clock;
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   std::vector<uint32_t> canvas;
   uint32_t number = 0;
   REFERENCE_TIME streamTime = 0;
   Clock::time_point due = Clock::now();
+  bool stalled = false;
+  Clock::time_point stalledUntil = due;
   for (;;) {
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
     if (WaitForSingleObject(stop_, wait.count() > 0 ? static_cast<DWORD>(wait.count()) : 0) !=
@@ -624,17 +667,26 @@ void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardStat
     if (due < Clock::now()) {
       due = Clock::now() + period;  // fell behind (or was paused): start the beat again
     }
-    if (!delivering_ || lost_) {
+    if (!delivering_ || lost_ || Clock::now() < stalledUntil) {
       continue;
     }
-    if (lose && number == kLostAfterFrames) {
+    if (faults.lose && number == kLostAfterFrames) {
       lost_ = true;
+      if (faults.comeBack) {
+        g_awayUntil[card->Number()] = (GetTickCount() + kReturnAfterMs) | 1;
+        StartReturn();
+      }
       NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(Outer()), 0);
+      continue;
+    }
+    if (faults.stall && number == kStallFrame && !stalled) {
+      stalled = true;
+      stalledUntil = Clock::now() + std::chrono::milliseconds(kStallMs);
       continue;
     }
     const Scene scene = card->CurrentScene();
     for (Outlet& outlet : outlets) {
-      if (changeFormat && number == kFormatChangeFrame) {
+      if (faults.changeFormat && number == kFormatChangeFrame) {
         ChangeFormat(outlet, interval);
       }
       Deliver(outlet, scene, number, streamTime, interval, canvas);

@@ -124,8 +124,11 @@ class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
   STDMETHODIMP_(ULONG) Release() override;
 
   STDMETHODIMP Stop() override;
+  // kDeviceGone for a lost filter, and for any while its card is away.
   STDMETHODIMP Pause() override;
   STDMETHODIMP Run(REFERENCE_TIME start) override;
+  // Leaving the graph cancels a device return that has not come yet.
+  STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
   // VFW_S_CANT_CUE while paused: a live source delivers nothing then.
   STDMETHODIMP GetState(DWORD timeoutMs, FILTER_STATE* state) override;
 
@@ -149,8 +152,16 @@ class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
  private:
   void StartStreaming();
   void EndStreaming();
-  void Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, bool lose,
-              bool changeFormat);
+  struct StreamFaults {
+    bool lose;
+    bool comeBack;
+    bool stall;
+    bool changeFormat;
+  };
+  void Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, StreamFaults faults);
+  // The streaming thread, once the device went away: in kReturnAfterMs it is back.
+  void StartReturn();
+  void CancelReturn();
   // Asks the outlet's peer for the other frame size; on S_OK the next sample announces it.
   void ChangeFormat(Outlet& outlet, REFERENCE_TIME interval);
   void Deliver(Outlet& outlet, const Scene& scene, uint32_t number, REFERENCE_TIME start,
@@ -172,6 +183,12 @@ class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
   std::atomic<bool> delivering_{false};
   // Set by the streaming thread when the device goes away; for good.
   std::atomic<bool> lost_{false};
+  // The thread that brings the device back, started by the streaming thread; guarded by
+  // returnLock_, which the streaming thread and the control threads take last.
+  std::mutex returnLock_;
+  std::thread returner_;
+  // Manual reset; set when the filter leaves its graph or goes.
+  HANDLE cancelReturn_;
 };
 
 }  // namespace tvcard

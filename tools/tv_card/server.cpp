@@ -244,7 +244,8 @@ STDAPI DllRegisterServer() {
   }
   const bool withPath = !FaultOn(fault::kNoDevicePath);
   const bool withName = !FaultOn(fault::kNoFriendlyName);
-  for (int card = 1; card <= kCardCount && SUCCEEDED(hr); ++card) {
+  const bool replugged = FaultOn(fault::kReplug);
+  for (int card = 1; card <= (replugged ? 1 : kCardCount) && SUCCEEDED(hr); ++card) {
     for (Role role : kRoles) {
       const std::wstring key = InstanceKey(InstanceName(card), role);
       if (SUCCEEDED(hr)) {
@@ -254,7 +255,7 @@ STDAPI DllRegisterServer() {
         hr = WriteKey(key, {{L"FriendlyName", FriendlyNameOf(role)}});
       }
       if (SUCCEEDED(hr) && withPath) {
-        hr = WriteKey(key, {{L"DevicePath", DevicePath(card, role)}});
+        hr = WriteKey(key, {{L"DevicePath", DevicePath(card, role, replugged)}});
       }
     }
   }

@@ -97,8 +97,10 @@ inline const wchar_t* KeyOf(Role role) {
   return L"capture";
 }
 
-// Shaped like a kernel-streaming device path; card is 1 to kCardCount.
-inline std::wstring DevicePath(int card, Role role) {
+// Shaped like a kernel-streaming device path; card is 1 to kCardCount. The device-instance part,
+// everything before "#{category}", is the same for a card's four devices; a replugged card has
+// another one, as a USB device plugged into another port.
+inline std::wstring DevicePath(int card, Role role, bool replugged = false) {
   wchar_t category[40];
   StringFromGUID2(CategoryOf(role), category, 40);
   for (wchar_t& c : category) {
@@ -106,7 +108,8 @@ inline std::wstring DevicePath(int card, Role role) {
   }
   std::wstring number = std::to_wstring(card);
   number.insert(0, number.size() < 4 ? 4 - number.size() : 0, L'0');
-  return L"\\\\?\\root#kvx_tvcard#" + number + L"#" + category + L"\\" + KeyOf(role);
+  return L"\\\\?\\root#kvx_tvcard#" + (replugged ? L"7&" + number + L"&2" : number) + L"#" +
+         category + L"\\" + KeyOf(role);
 }
 
 // The name of the card's key under each category's Instance key.
@@ -167,8 +170,19 @@ inline constexpr wchar_t kTwinComposite[] = L"twin-composite";
 inline constexpr wchar_t kRouteQueryFails[] = L"fail-route-query";
 // While one capture filter of a card runs, another cannot pause or run (read at Pause).
 inline constexpr wchar_t kBusy[] = L"busy";
-// The capture device goes away after kLostAfterFrames frames (read at Run).
+// The capture device goes away after kLostAfterFrames frames: the graph gets EC_DEVICE_LOST
+// (lParam2 0) and the filter cannot be paused or run again (read at Run).
 inline constexpr wchar_t kLost[] = L"lost";
+// As lost, and kReturnAfterMs after it went away the device is back: the graph gets
+// EC_DEVICE_LOST with lParam2 1, and a capture filter created anew pauses and runs again, as
+// none of the card's can meanwhile (read at Run).
+inline constexpr wchar_t kLostReturn[] = L"lost-return";
+// From frame kStallFrame the capture pins deliver nothing for kStallMs, without any event, then
+// deliver again (read at Run).
+inline constexpr wchar_t kStall[] = L"stall";
+// DllRegisterServer registers card 1 alone, with its usual names, under device paths whose
+// instance part differs from its usual one (DevicePath(1, role, true)).
+inline constexpr wchar_t kReplug[] = L"replug";
 // The capture filter pauses but refuses to run (read at Run).
 inline constexpr wchar_t kRunFails[] = L"fail-run";
 // As strict drivers: SetFormat refuses (VFW_E_INVALIDMEDIATYPE) a block whose bit count,
@@ -188,6 +202,9 @@ inline constexpr wchar_t kFormatChange[] = L"format-change";
 inline constexpr int kFormatChangeFrame = 24;
 
 inline constexpr int kLostAfterFrames = 5;
+inline constexpr DWORD kReturnAfterMs = 2000;
+inline constexpr int kStallFrame = 24;
+inline constexpr DWORD kStallMs = 4000;
 
 // Results of the faults.
 inline constexpr HRESULT kDeviceFailure = static_cast<HRESULT>(0x8007001F);  // ERROR_GEN_FAILURE

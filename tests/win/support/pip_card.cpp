@@ -69,8 +69,8 @@ bool PipCardTest::Logged(const std::string& text) {
   return false;
 }
 
-std::string Path(int card, tvcard::Role role) {
-  const std::wstring path = tvcard::DevicePath(card, role);
+std::string Path(int card, tvcard::Role role, bool replugged) {
+  const std::wstring path = tvcard::DevicePath(card, role, replugged);
   return std::string(path.begin(), path.end());  // ASCII
 }
 

@@ -30,7 +30,7 @@ class PipCardTest : public TvCardTest {
 };
 
 // A device path of the card as the settings keep it.
-std::string Path(int card, tvcard::Role role);
+std::string Path(int card, tvcard::Role role, bool replugged = false);
 // Whether the renderer's frame changes within timeoutMs: the card is delivering.
 bool FramesFlowing(DWORD timeoutMs);
 
