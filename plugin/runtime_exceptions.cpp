@@ -6,6 +6,8 @@
 // means to throw: a size beyond the library's limits is reported as the out-of-memory it is
 // (callers that read files catch std::bad_alloc), and a misuse of the library ends the process as
 // an uncaught exception would, without the message no one would see inside the host.
+#include <cxxabi.h>
+
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -37,6 +39,15 @@ void __throw_bad_function_call() {
 }
 
 }  // namespace std
+
+namespace kvx {
+
+// What the library's own guard throws for a static met again inside its initialiser.
+[[noreturn]] void ThrowRecursiveInit() {
+  throw __gnu_cxx::recursive_init_error();
+}
+
+}  // namespace kvx
 
 namespace __gnu_cxx {
 
