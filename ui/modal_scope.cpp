@@ -80,4 +80,19 @@ void AfterModalLoops(void (*action)()) {
   outermost->afterLoops_ = action;
 }
 
+bool TakeOverAfterModalLoops(void (*action)()) {
+  ModalScope* outermost = t_innermost.Get();
+  if (outermost == nullptr) {
+    return false;
+  }
+  while (outermost->outer_ != nullptr) {
+    outermost = outermost->outer_;
+  }
+  if (outermost->afterLoops_ != action) {
+    return false;
+  }
+  outermost->afterLoops_ = nullptr;
+  return true;
+}
+
 }  // namespace kvx

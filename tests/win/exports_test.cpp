@@ -83,7 +83,12 @@ struct HarshHost {
   const kvx::PluginDescriptor* plugin = nullptr;
   HWND dialog = nullptr;
   bool boxOpen = false;
-  bool freed = false;
+  // The module was still there after the host freed it: the box's loop had code to return to.
+  bool stayed = false;
+  // Loaded and initialised again inside the same box, right after Done.
+  bool reload = false;
+  HMODULE again = nullptr;
+  const kvx::PluginDescriptor* second = nullptr;
 };
 HarshHost* g_host = nullptr;
 
@@ -104,7 +109,19 @@ void CALLBACK DoneAndUnload(HWND, UINT, UINT_PTR timer, DWORD) {
   }
   KillTimer(nullptr, timer);
   g_host->plugin->done();
-  g_host->freed = FreeLibrary(g_host->module) != FALSE;
+  FreeLibrary(g_host->module);
+  HMODULE loaded = nullptr;
+  g_host->stayed = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                          GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                      reinterpret_cast<LPCWSTR>(g_host->plugin), &loaded) &&
+                   loaded == g_host->module;
+  if (g_host->reload) {
+    g_host->again = LoadLibraryW(BesideThisProgram(L"KVX_PiP.dll").c_str());
+    g_host->second = reinterpret_cast<kvx::PluginDescriptorFn>(
+        reinterpret_cast<void*>(GetProcAddress(g_host->again, "Zorvinta_Plugin_PR")))();
+    kvx::HostCallbacks callbacks{nullptr, nullptr};
+    g_host->second->init(&callbacks);
+  }
 }
 
 using UnloadInsideModalBox = kvx::test::TvCardTest;
@@ -120,6 +137,7 @@ TEST_F(UnloadInsideModalBox, DoneFromTheAboutBoxOrAPropertyFrameReturnsAndTheHos
       << "\r\nCaptureDevicePath=" << kvx::test::Path(1, Role::kCapture) << "\r\n";
   for (const int button : {IDC_SETTINGS_ABOUT, IDC_CAPTURE_PAGES}) {
     HarshHost host;
+    host.reload = button == IDC_SETTINGS_ABOUT;
     g_host = &host;
     std::atomic<bool> returned{false};
     std::thread ui([&] {
@@ -141,6 +159,16 @@ TEST_F(UnloadInsideModalBox, DoneFromTheAboutBoxOrAPropertyFrameReturnsAndTheHos
       SetTimer(nullptr, 0, 300, &DoneAndUnload);
       SendMessageW(target, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                    reinterpret_cast<LPARAM>(GetDlgItem(target, button)));
+      if (host.second != nullptr) {
+        // The box is gone; the plug-in loaded again inside it keeps this thread's COM until its
+        // own Done, which ends it.
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
+        CoUninitialize();
+        host.second->done();
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        CoUninitialize();
+        FreeLibrary(host.again);
+      }
       DestroyWindow(window);
       returned = true;
     });
@@ -154,7 +182,8 @@ TEST_F(UnloadInsideModalBox, DoneFromTheAboutBoxOrAPropertyFrameReturnsAndTheHos
     }
     ui.join();
     EXPECT_TRUE(host.boxOpen) << button;
-    EXPECT_TRUE(host.freed) << button;
+    EXPECT_TRUE(host.stayed) << button;
+    EXPECT_EQ(host.second != nullptr, host.reload) << button;
   }
   EXPECT_EQ(CardObjects(), 0);
   std::error_code ignored;
