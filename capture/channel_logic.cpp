@@ -63,13 +63,63 @@ HResult ChannelCommands::SetChannel(int32_t position) {
   return hr;
 }
 
+const HostAnswers::Answer* HostAnswers::Kept(int32_t position) const {
+  for (int i = 0; i < count_; ++i) {
+    if (kept_[i].position == position) {
+      return &kept_[i];
+    }
+  }
+  return nullptr;
+}
+
+const HostAnswers::Answer& HostAnswers::AskHost(int32_t position) {
+  Answer& answer = kept_[next_];
+  next_ = (next_ + 1) % kKept;
+  count_ = count_ < kKept ? count_ + 1 : kKept;
+  answer = Answer{position, false, {}};
+  if (const HostChannel* channel = lookup_(context_, position)) {
+    answer.listed = true;
+    answer.channel.frequency = channel->frequency;
+    answer.channel.standard = channel->standard;
+  }
+  if (position == listed_ && endsAt_ < 0) {
+    if (answer.listed) {
+      ++listed_;
+    } else {
+      endsAt_ = position;
+    }
+  }
+  return answer;
+}
+
+bool HostAnswers::Has(int32_t position) {
+  if (const Answer* kept = Kept(position)) {
+    return kept->listed;
+  }
+  if (position >= 0 && position < listed_) {
+    return true;
+  }
+  return position != endsAt_ && AskHost(position).listed;
+}
+
+const HostChannel* HostAnswers::At(int32_t position) {
+  const Answer* answer = Kept(position);
+  if (answer == nullptr && position == endsAt_) {
+    return nullptr;
+  }
+  if (answer == nullptr) {
+    answer = &AskHost(position);
+  }
+  return answer->listed ? &answer->channel : nullptr;
+}
+
 void ChannelCommands::NextChannel() {
   if (s_.PiPChannelOrder < kSourceNone) {
     return;
   }
   const int64_t next = static_cast<int64_t>(s_.PiPChannelOrder) + 1;
-  const bool listed = next <= std::numeric_limits<int32_t>::max() &&
-                      seam_.ChannelAt(static_cast<int32_t>(next)) != nullptr;
+  const bool listed =
+      next <= std::numeric_limits<int32_t>::max() && seam_.HasChannel(static_cast<int32_t>(next));
   SetChannel(listed ? static_cast<int32_t>(next) : 0);
 }
 
@@ -79,7 +129,7 @@ void ChannelCommands::PrevChannel() {
   }
   if (s_.PiPChannelOrder < 1) {
     int32_t count = 0;
-    while (count < kMostChannels && seam_.ChannelAt(count) != nullptr) {
+    while (count < kMostChannels && seam_.HasChannel(count)) {
       ++count;
     }
     SetChannel(count - 1);

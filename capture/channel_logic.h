@@ -62,11 +62,48 @@ class ChannelSeam {
   virtual int32_t HostPosition() = 0;
   // The host's channel at a 0-based position, or null beyond its list.
   virtual const HostChannel* ChannelAt(int32_t position) = 0;
+  // Whether the host lists a channel there: what counting and stepping ask.
+  virtual bool HasChannel(int32_t position) { return ChannelAt(position) != nullptr; }
   virtual HResult RouteCrossbar(int32_t connectorType) = 0;
   virtual HResult TuneFrequency(uint32_t hz) = 0;
   virtual HResult SetVideoStandard(int32_t standard) = 0;
   // Asks the host to tune to position (0 or more).
   virtual void TellHost(int32_t position) = 0;
+};
+
+// The host's answers as a command asks for them, each position asked once, kept without
+// allocating: a command may run inside a hook procedure, which must not fail on memory. A first
+// run of a command that only looks gathers them; the real run gets the same answers without
+// asking again. What it keeps: the run of positions from 0 on that were found listed one after
+// the other (a count), and the whole answers of the last few positions asked, which is every
+// position a command tunes or steps to.
+class HostAnswers {
+ public:
+  using Lookup = const HostChannel* (*)(void* context, int32_t position);
+  HostAnswers(Lookup lookup, void* context) : lookup_(lookup), context_(context) {}
+
+  bool Has(int32_t position);
+  const HostChannel* At(int32_t position);
+
+ private:
+  struct Answer {
+    int32_t position = 0;
+    bool listed = false;
+    HostChannel channel{};
+  };
+  static constexpr int kKept = 4;
+  const Answer* Kept(int32_t position) const;
+  const Answer& AskHost(int32_t position);
+
+  Lookup lookup_;
+  void* context_;
+  Answer kept_[kKept];
+  int count_ = 0;  // answers kept, at most kKept
+  int next_ = 0;   // where the next answer goes
+  // Positions 0 to listed_ - 1 were asked in order and are listed; endsAt_ was asked next and
+  // is not (-1 until then).
+  int32_t listed_ = 0;
+  int32_t endsAt_ = -1;
 };
 
 class ChannelCommands {

@@ -1,7 +1,5 @@
 #include "capture/channels.h"
 
-#include <map>
-
 #include "capture/capture_graph.h"
 #include "capture/channel_logic.h"
 #include "capture/tuning.h"
@@ -15,35 +13,19 @@ namespace {
 // calls Init, Stop or Done on another thread, and those take the graph's lock: the host is
 // therefore asked before a command takes the lock, in a first run of the command that only
 // looks (on a copy of the settings it reads, without the card), and the real run under the lock
-// gets the same answers.
-class HostChannels {
- public:
-  const HostChannel* Ask(int32_t position) {
-    const auto [at, added] = answers_.try_emplace(position);
-    if (added) {
-      if (const HostChannel* channel = Settings().HostChannelAt(position)) {
-        at->second.known = true;
-        at->second.channel.frequency = channel->frequency;
-        at->second.channel.standard = channel->standard;
-      }
-    }
-    return at->second.known ? &at->second.channel : nullptr;
-  }
-
- private:
-  struct Answer {
-    bool known = false;
-    HostChannel channel{};
-  };
-  std::map<int32_t, Answer> answers_;
-};
+// gets the same answers (capture/channel_logic.h).
+const HostChannel* AskHost(void*, int32_t position) {
+  return Settings().HostChannelAt(position);
+}
+using HostChannels = HostAnswers;
 
 class LookingSeam final : public ChannelSeam {
  public:
   explicit LookingSeam(HostChannels& host) : host_(host) {}
   bool TunerUsable() override { return Lifecycle().TunerUsable; }
   int32_t HostPosition() override { return Lifecycle().HostPosition; }
-  const HostChannel* ChannelAt(int32_t position) override { return host_.Ask(position); }
+  const HostChannel* ChannelAt(int32_t position) override { return host_.At(position); }
+  bool HasChannel(int32_t position) override { return host_.Has(position); }
   HResult RouteCrossbar(int32_t) override { return kOk; }
   HResult TuneFrequency(uint32_t) override { return kOk; }
   HResult SetVideoStandard(int32_t) override { return kOk; }
@@ -58,11 +40,10 @@ class CardSeam final : public ChannelSeam {
   explicit CardSeam(HostChannels& host) : host_(host) {}
   bool TunerUsable() override { return Lifecycle().TunerUsable; }
   int32_t HostPosition() override { return Lifecycle().HostPosition; }
-  const HostChannel* ChannelAt(int32_t position) override {
-    // Another thread's command in between may lead to a position the first run did not ask
-    // for; only then is the host asked under the lock.
-    return host_.Ask(position);
-  }
+  // Another thread's command in between may lead to a position the first run did not ask for;
+  // only then is the host asked under the lock.
+  const HostChannel* ChannelAt(int32_t position) override { return host_.At(position); }
+  bool HasChannel(int32_t position) override { return host_.Has(position); }
   HResult RouteCrossbar(int32_t connectorType) override {
     return kvx::RouteCrossbar(connectorType);
   }
@@ -82,7 +63,7 @@ class CardSeam final : public ChannelSeam {
 // Runs one command under the graph's lock, with the host's answers gathered before.
 template <class Command>
 auto Run(Command command) {
-  HostChannels host;
+  HostChannels host(&AskHost, nullptr);
   {
     const PipSettings& live = Settings().current;
     PipSettings looked = PipSettings::Defaults();

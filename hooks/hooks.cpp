@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <utility>
 
 #include "capture/channels.h"
 #include "hooks/hotkey_dispatch.h"
 #include "hooks/mouse_drag.h"
+#include "plugin/contained.h"
 #include "plugin/plugin.h"
 #include "plugin/shared_value.h"
 #include "settings/settings_store.h"
@@ -22,10 +24,12 @@ HHOOK g_keyboardHook = nullptr;
 MouseDrag g_drag;
 KeyboardState g_keys;
 // The thread the mouse hook watches, and whether a drag holds its mouse capture. A hook removed
-// from another thread leaves the drag to be dropped by the procedure's next call.
+// from another thread leaves the drag to be dropped by the procedure's next call. The two flags
+// are sequentially consistent: a remover either sees the capture taken, or the procedure that
+// takes it sees the drag dropped and lets go itself.
 SharedValue<uint32_t> g_mouseThread;
-SharedValue<bool> g_holdsCapture;
-SharedValue<bool> g_dropDrag;
+std::atomic<bool> g_holdsCapture{false};
+std::atomic<bool> g_dropDrag{false};
 
 class HookActions final : public HotkeyActions {
  public:
@@ -51,14 +55,13 @@ MouseMessage MessageOf(WPARAM message) {
   }
 }
 
-LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
+LRESULT MouseWork(int code, WPARAM message, LPARAM data) {
   // HC_NOREMOVE: a message only peeked at comes again with HC_ACTION when it is taken.
   const auto* mouse = reinterpret_cast<const MOUSEHOOKSTRUCT*>(data);
   if (code != HC_ACTION || mouse == nullptr) {
     return CallNextHookEx(nullptr, code, message, data);
   }
-  if (g_dropDrag) {
-    g_dropDrag = false;
+  if (g_dropDrag.exchange(false)) {
     g_drag.Abandon();
   }
   auto* video = static_cast<HWND>(Settings().VideoWindow);
@@ -75,8 +78,15 @@ LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
   }
   const MouseOutcome out = g_drag.Handle(event, Settings().current);
   if (out.capture) {
-    SetCapture(video);
     g_holdsCapture = true;
+    SetCapture(video);
+    // Removed from another thread meanwhile, too late for it to see the capture.
+    if (g_dropDrag.exchange(false)) {
+      g_drag.Abandon();
+      ReleaseCapture();
+      g_holdsCapture = false;
+      return CallNextHookEx(nullptr, code, message, data);
+    }
   }
   if (out.releaseCapture) {
     ReleaseCapture();
@@ -92,7 +102,7 @@ LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
   return out.swallow ? 1 : CallNextHookEx(nullptr, code, message, data);
 }
 
-LRESULT CALLBACK KeyboardProc(int code, WPARAM key, LPARAM flags) {
+LRESULT KeyboardWork(int code, WPARAM key, LPARAM flags) {
   // The gate: frames arriving and no settings dialog; while it is closed the modifiers are not
   // followed either. A hotkey is never swallowed.
   if (code == HC_ACTION && FramesArriving(GetTickCount(), Lifecycle().LastFrameTick) &&
@@ -108,6 +118,30 @@ LRESULT CALLBACK KeyboardProc(int code, WPARAM key, LPARAM flags) {
     }
   }
   return CallNextHookEx(nullptr, code, key, flags);
+}
+
+// Hook procedures run inside the host's own message handling; work that fails passes the
+// message on as if the hook were not there.
+LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
+  LRESULT result = 0;
+  const bool done = Contained(
+      [&] {
+        result = MouseWork(code, message, data);
+        return true;
+      },
+      false);
+  return done ? result : CallNextHookEx(nullptr, code, message, data);
+}
+
+LRESULT CALLBACK KeyboardProc(int code, WPARAM key, LPARAM flags) {
+  LRESULT result = 0;
+  const bool done = Contained(
+      [&] {
+        result = KeyboardWork(code, key, flags);
+        return true;
+      },
+      false);
+  return done ? result : CallNextHookEx(nullptr, code, key, flags);
 }
 
 DWORD Install(HHOOK& hook, int kind, HOOKPROC procedure) {
@@ -150,8 +184,10 @@ void RemoveMouseHook() {
   // Another thread: the drag state is the procedure's, and ReleaseCapture would act on this
   // thread alone. The video window's own thread lets go of the capture on WM_CANCELMODE.
   g_dropDrag = true;
-  if (g_holdsCapture.exchange(false)) {
-    PostMessageW(static_cast<HWND>(Settings().VideoWindow), WM_CANCELMODE, 0, 0);
+  auto* video = static_cast<HWND>(Settings().VideoWindow);
+  // A post to no window would land in this thread's own queue.
+  if (g_holdsCapture.exchange(false) && video != nullptr && IsWindow(video)) {
+    PostMessageW(video, WM_CANCELMODE, 0, 0);
   }
 }
 

@@ -31,8 +31,11 @@ class ThreadSlot {
   ThreadSlot(const ThreadSlot&) = delete;
   ThreadSlot& operator=(const ThreadSlot&) = delete;
 
+  // Keeps the thread's last error: hook and dialog procedures run inside the host's own code.
   T Get() const {
+    const DWORD error = GetLastError();
     void* stored = TlsGetValue(Index());
+    SetLastError(error);
     T value{};
     std::memcpy(&value, &stored, sizeof value);
     return value;

@@ -153,5 +153,121 @@ TEST(ChannelLogic, OnlyFrequenciesInTheTunersRangeAreTuned) {
   EXPECT_EQ(TheTunerRange().MinFrequency, 48250000u);  // until a tuner reports
 }
 
+// The address sanitizer's allocation hooks, where the tests run under it.
+extern "C" __attribute__((weak)) int __sanitizer_install_malloc_and_free_hooks(
+    void (*onMalloc)(const volatile void*, size_t), void (*onFree)(const volatile void*));
+bool g_counting = false;
+int g_allocations = 0;
+
+// The host list a command sees, and the positions it was asked for, in order.
+struct HostList {
+  std::vector<HostChannel> channels;
+  std::vector<int32_t> asked;
+};
+
+const HostChannel* Lookup(void* context, int32_t position) {
+  auto* host = static_cast<HostList*>(context);
+  host->asked.push_back(position);  // reserved beforehand
+  return position >= 0 && position < static_cast<int32_t>(host->channels.size())
+             ? &host->channels[position]
+             : nullptr;
+}
+
+// A seam over the answers, as the Windows side has one for the looking run and one for the
+// real run; it keeps the last frequency tuned.
+class AnswerSeam final : public ChannelSeam {
+ public:
+  AnswerSeam(HostAnswers& answers, int32_t host) : answers_(answers), host_(host) {}
+  uint32_t tuned = 0;
+  bool TunerUsable() override { return true; }
+  int32_t HostPosition() override { return host_; }
+  const HostChannel* ChannelAt(int32_t p) override { return answers_.At(p); }
+  bool HasChannel(int32_t p) override { return answers_.Has(p); }
+  HResult RouteCrossbar(int32_t) override { return kOk; }
+  HResult TuneFrequency(uint32_t hz) override {
+    tuned = hz;
+    return kOk;
+  }
+  HResult SetVideoStandard(int32_t) override { return kOk; }
+  void TellHost(int32_t) override {}
+
+ private:
+  HostAnswers& answers_;
+  int32_t host_;
+};
+
+// A hotkey's command runs inside the hook procedure: it asks the host for each position once,
+// in the order the command needs them, and allocates nothing, even when it counts a long list.
+TEST(HostAnswers, EachPositionIsAskedOnceInOrderAndNothingIsAllocated) {
+  if (__sanitizer_install_malloc_and_free_hooks != nullptr) {
+    static const int installed = __sanitizer_install_malloc_and_free_hooks(
+        [](const volatile void*, size_t) { g_allocations += g_counting ? 1 : 0; },
+        [](const volatile void*) {});
+    (void)installed;
+  }
+  HostList host;
+  for (uint32_t i = 0; i < 1000; ++i) {
+    host.channels.push_back(HostChannel{});
+    host.channels.back().frequency = 48250000 + i * 8000;
+  }
+  host.asked.reserve(4096);
+  const struct {
+    Command command;
+    int32_t order;   // PiPChannelOrder before
+    int32_t target;  // a position to set, or the host's for a swap
+    int32_t asked;   // positions asked: 0 to asked - 1, or the one target
+    int32_t orderAfter;
+  } cases[] = {
+      {Command::kPrev, 0, 0, 1001, 999},  // counts the whole list, then tunes the last
+      {Command::kNext, 999, 0, -1, 0},    // 1000 is asked, and 0
+      {Command::kSet, 3, 640, -1, 640},
+      {Command::kSwap, 5, 7, -1, 7},
+  };
+  for (const auto& c : cases) {
+    host.asked.clear();
+    HostAnswers answers(&Lookup, &host);
+    uint32_t tuned[2] = {};
+    g_allocations = 0;
+    g_counting = true;
+    for (int run = 0; run < 2; ++run) {
+      PipSettings settings;
+      settings.PiPChannelOrder = c.order;
+      settings.PiPTVChannel = c.order;
+      AnswerSeam seam(answers, c.target);
+      ChannelCommands commands(seam, settings);
+      switch (c.command) {
+        case Command::kPrev:
+          commands.PrevChannel();
+          break;
+        case Command::kNext:
+          commands.NextChannel();
+          break;
+        case Command::kSet:
+          commands.SetChannel(c.target);
+          break;
+        case Command::kSwap:
+          commands.SwapChannels();
+          break;
+      }
+      tuned[run] = seam.tuned;
+      EXPECT_EQ(settings.PiPChannelOrder, c.orderAfter);
+    }
+    g_counting = false;
+    EXPECT_EQ(g_allocations, 0);
+    std::vector<int32_t> expected;
+    for (int32_t p = 0; p < c.asked; ++p) {
+      expected.push_back(p);
+    }
+    if (c.command == Command::kNext) {
+      expected = {1000, 0};
+    } else if (c.asked < 0) {
+      expected = {c.target};
+    }
+    EXPECT_EQ(host.asked, expected);
+    EXPECT_EQ(tuned[0], tuned[1]);
+    EXPECT_EQ(tuned[1], host.channels[c.orderAfter].frequency);
+  }
+}
+
 }  // namespace
 }  // namespace kvx

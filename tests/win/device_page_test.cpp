@@ -170,6 +170,13 @@ TEST_F(DevicePageTest, SpinsAndADragMoveThePipLiveAndTheFieldsFollow) {
   Pump(50);
   Start(kHostFormatRgb24);
   const int32_t before = s.PiPWndPosX;
+  // The drag the stop cut short is over: moving the mouse alone moves nothing.
+  for (const int dx : {20, 40}) {
+    Lifecycle().LastFrameTick = GetTickCount();
+    zhost::sendMouse(video_, x2 + dx, y2, zhost::Button::kNone);
+    Pump(50);
+  }
+  EXPECT_EQ(s.PiPWndPosX, before);
   for (const auto& [dx, button] :
        {std::pair{0, zhost::Button::kDown}, std::pair{30, zhost::Button::kNone},
         std::pair{30, zhost::Button::kUp}}) {
