@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "capture/capture_graph.h"
+#include "plugin/contained.h"
 #include "plugin/module_scope.h"
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
@@ -56,7 +57,7 @@ bool SamePath(const wchar_t* arrived, const std::string& saved) {
   return arrived[i] == 0 && i == saved.size() && !saved.empty();
 }
 
-LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT EventWindowWork(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kWmGraphEvent) {
     ResourceScope scope;
     for (const Event& e : TakeEvents()) {
@@ -80,6 +81,10 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return TRUE;
   }
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Contained([&] { return EventWindowWork(window, message, wParam, lParam); }, LRESULT{0});
 }
 
 HWND EventWindow() {

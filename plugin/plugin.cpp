@@ -9,6 +9,7 @@
 #include "capture/tuning.h"
 #include "compose/frame_step.h"
 #include "hooks/hooks.h"
+#include "plugin/contained.h"
 #include "plugin/module_scope.h"
 #include "plugin/status_log.h"
 #include "settings/host_windows.h"
@@ -33,6 +34,10 @@ constexpr DWORD kGetStateTimeoutMs = 5000;
 
 // The thread on which Init had to initialise COM itself, or 0: Done uninitialises it there.
 DWORD g_comThread = 0;
+
+void UninitializeCom() {
+  CoUninitialize();
+}
 
 void DrawPip(IPiPBuffer* buffer, bool waiting) {
   PipFrameView view;
@@ -188,7 +193,11 @@ void DeviceReturned() {
   }
 }
 
-void KVX_CDECL Init(HostCallbacks* callbacks) {
+namespace {
+
+// The entry points' work; each entry point runs it inside Contained (plugin/contained.h).
+
+void InitWork(HostCallbacks* callbacks) {
   ResourceScope scope;
   // A host that uses COM on this thread already keeps its own apartment (S_FALSE, or
   // RPC_E_CHANGED_MODE for a multithreaded one); a host that does not still gets a graph.
@@ -198,13 +207,18 @@ void KVX_CDECL Init(HostCallbacks* callbacks) {
     g_comThread = GetCurrentThreadId();
   } else if (SUCCEEDED(com)) {
     CoUninitialize();
+    // Done came inside a modal box of ours on this thread and left COM's end to the box: this
+    // Init keeps the apartment, and its own Done ends it.
+    if (TakeOverAfterModalLoops(&UninitializeCom)) {
+      g_comThread = GetCurrentThreadId();
+    }
   }
   LoadSettings(callbacks);
   Lifecycle().GraphBuilt = false;
   RebuildGraph();
 }
 
-int32_t KVX_CDECL Start(HostStream* stream) {
+int32_t StartWork(HostStream* stream) {
   ResourceScope scope;
   LifecycleState& life = Lifecycle();
   // A missing stream description leaves nothing to draw into.
@@ -230,7 +244,7 @@ int32_t KVX_CDECL Start(HostStream* stream) {
   return 1;
 }
 
-int32_t KVX_CDECL Frame(HostFrame* frame) {
+int32_t FrameWork(HostFrame* frame) {
   ResourceScope scope;
   LifecycleState& life = Lifecycle();
   const int32_t mode = life.StreamMode;
@@ -262,7 +276,7 @@ int32_t KVX_CDECL Frame(HostFrame* frame) {
   return 1;
 }
 
-void KVX_CDECL Stop() {
+void StopWork() {
   ResourceScope scope;
   Lifecycle().Started = false;
   StopGraph();
@@ -270,7 +284,7 @@ void KVX_CDECL Stop() {
   RemoveMouseHook();
 }
 
-void KVX_CDECL ShowSettings(void* parentWindow) {
+void ShowSettingsWork(void* parentWindow) {
   ResourceScope scope;
   SettingsDialog& dialog = Dialog();
   if (dialog.Window() != nullptr) {
@@ -281,7 +295,7 @@ void KVX_CDECL ShowSettings(void* parentWindow) {
   dialog.Show(parent);
 }
 
-void KVX_CDECL Done() {
+void DoneWork() {
   ResourceScope scope;
   // Called from a message one of our modal boxes dispatched: the host may unload the module as
   // soon as we return, while that box's loop is still ours to return into.
@@ -303,8 +317,34 @@ void KVX_CDECL Done() {
   SaveSettings();
   if (g_comThread != 0 && g_comThread == GetCurrentThreadId()) {
     g_comThread = 0;
-    AfterModalLoops([] { CoUninitialize(); });
+    AfterModalLoops(&UninitializeCom);
   }
+}
+
+}  // namespace
+
+void KVX_CDECL Init(HostCallbacks* callbacks) {
+  Contained([&] { InitWork(callbacks); });
+}
+
+int32_t KVX_CDECL Start(HostStream* stream) {
+  return Contained([&] { return StartWork(stream); }, int32_t{1});
+}
+
+int32_t KVX_CDECL Frame(HostFrame* frame) {
+  return Contained([&] { return FrameWork(frame); }, int32_t{1});
+}
+
+void KVX_CDECL Stop() {
+  Contained([&] { StopWork(); });
+}
+
+void KVX_CDECL ShowSettings(void* parentWindow) {
+  Contained([&] { ShowSettingsWork(parentWindow); });
+}
+
+void KVX_CDECL Done() {
+  Contained([&] { DoneWork(); });
 }
 
 }  // namespace kvx

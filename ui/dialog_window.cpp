@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "plugin/contained.h"
 #include "plugin/module_scope.h"
 #include "plugin/thread_slot.h"
 #include "ui/modal_scope.h"
@@ -181,7 +182,7 @@ INT_PTR CALLBACK DialogWindow::Procedure(HWND window, UINT message, WPARAM wPara
     self->OnFinalMessage();
     return FALSE;
   }
-  return self->Dispatch(message, wParam, lParam);
+  return Contained([&] { return self->Dispatch(message, wParam, lParam); }, INT_PTR{FALSE});
 }
 
 INT_PTR DialogWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
