@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "plugin/host_records.h"
+#include "plugin/mul_div.h"
 #include "video/frame_buffer.h"
 #include "support/pixels.h"
 
@@ -235,18 +237,21 @@ TEST(HostSurface, ColoursInBothLayouts) {
   EXPECT_EQ(rgb.ToSurfaceColor(0x123456), 0x563412u);  // bytes B G R = 0x12 0x34 0x56
 }
 
-TEST(HostSurface, RowsAndColumnsBlendEachPixelAsOnePixelRunsWould) {
+// Border runs against the rule itself, byte by byte: each byte a pixel owns becomes
+// c + floor((p - c) * k / 256), k the weight of what was there.
+TEST(HostSurface, RowsAndColumnsBlendEveryOwnedByteByTheRule) {
   std::mt19937 rng(7);
   for (int round = 0; round < 4000; ++round) {
     const int32_t format = round % 2 == 0 ? kHostFormatYuy2 : kHostFormatRgb24;
     const bool column = round % 4 >= 2;
     const int32_t width = 1 + static_cast<int32_t>(rng() % 40);
     const int32_t height = 1 + static_cast<int32_t>(rng() % 40);
-    std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 3);
+    const int32_t bytesPerPixel = format == kHostFormatYuy2 ? 2 : 3;
+    std::vector<uint8_t> frame(static_cast<size_t>(width) * height * bytesPerPixel);
     for (auto& b : frame) {
       b = static_cast<uint8_t>(rng());
     }
-    std::vector<uint8_t> pixelwise = frame;
+    std::vector<uint8_t> expected = frame;
     const auto at = static_cast<int32_t>(rng() % 50) - 5;
     const auto a1 = static_cast<int32_t>(rng() % 50) - 5;
     const auto a2 = static_cast<int32_t>(rng() % 50) - 5;
@@ -255,20 +260,46 @@ TEST(HostSurface, RowsAndColumnsBlendEachPixelAsOnePixelRunsWould) {
     HostSurface run;
     run.Configure(format, width, height);
     run.SetPixels(frame.data());
-    HostSurface one;  // one-pixel rows: each pixel blended on its own
-    one.Configure(format, width, height);
-    one.SetPixels(pixelwise.data());
     if (column) {
       run.BlendVLine(at, a1, a2, 1, color, opacity);
     } else {
       run.BlendHLine(a1, a2, at, 1, color, opacity);
     }
+    const uint32_t c = run.ToSurfaceColor(color);
+    const int32_t keep = MulDiv(100 - static_cast<int32_t>(std::min(opacity, 100u)), 256, 100);
+    const auto mix = [&](size_t i, int part) {
+      const int32_t old = expected[i];
+      const int32_t wanted = (c >> (8 * part)) & 0xFF;
+      const int32_t scaled = (old - wanted) * keep;
+      const int32_t floored = scaled >= 0 ? scaled / 256 : -((-scaled + 255) / 256);
+      expected[i] = static_cast<uint8_t>(std::clamp(wanted + floored, 0, 255));
+    };
     for (int32_t a = std::min(a1, a2); a <= std::max(a1, a2); ++a) {
-      column ? one.BlendHLine(at, at, a, 1, color, opacity)
-             : one.BlendHLine(a, a, at, 1, color, opacity);
+      const int32_t x = column ? at : a;
+      const int32_t y = column ? a : at;
+      if (x < 0 || x >= width || y < 0 || y >= height) {
+        continue;
+      }
+      if (format == kHostFormatRgb24) {
+        const size_t p = (static_cast<size_t>(height - 1 - y) * width + x) * 3;
+        mix(p, 0);
+        mix(p + 1, 1);
+        mix(p + 2, 2);
+      } else {
+        const size_t pair = (static_cast<size_t>(y) * width + (x & ~1)) * 2;
+        if ((x & 1) != 0) {
+          mix(pair + 2, 2);
+        } else {
+          mix(pair, 0);
+          mix(pair + 1, 1);
+          if (x + 1 < width) {
+            mix(pair + 3, 3);
+          }
+        }
+      }
     }
-    ASSERT_EQ(frame, pixelwise) << round << (column ? " column " : " row ") << at << ": " << a1
-                                << ".." << a2 << " of " << width << "x" << height;
+    ASSERT_EQ(frame, expected) << round << (column ? " column " : " row ") << at << ": " << a1
+                               << ".." << a2 << " of " << width << "x" << height;
   }
 }
 
