@@ -122,26 +122,16 @@ LRESULT KeyboardWork(int code, WPARAM key, LPARAM flags) {
 
 // Hook procedures run inside the host's own message handling; work that fails passes the
 // message on as if the hook were not there.
-LRESULT CALLBACK MouseProc(int code, WPARAM message, LPARAM data) {
+template <LRESULT (*Work)(int, WPARAM, LPARAM)>
+LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   const bool done = Contained(
       [&] {
-        result = MouseWork(code, message, data);
+        result = Work(code, wParam, lParam);
         return true;
       },
       false);
-  return done ? result : CallNextHookEx(nullptr, code, message, data);
-}
-
-LRESULT CALLBACK KeyboardProc(int code, WPARAM key, LPARAM flags) {
-  LRESULT result = 0;
-  const bool done = Contained(
-      [&] {
-        result = KeyboardWork(code, key, flags);
-        return true;
-      },
-      false);
-  return done ? result : CallNextHookEx(nullptr, code, key, flags);
+  return done ? result : CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 DWORD Install(HHOOK& hook, int kind, HOOKPROC procedure) {
@@ -165,11 +155,11 @@ void Remove(HHOOK& hook) {
 }  // namespace
 
 void InstallMouseHook() {
-  g_mouseThread = Install(g_mouseHook, WH_MOUSE, &MouseProc);
+  g_mouseThread = Install(g_mouseHook, WH_MOUSE, &HookProc<&MouseWork>);
 }
 
 void InstallKeyboardHook() {
-  Install(g_keyboardHook, WH_KEYBOARD, &KeyboardProc);
+  Install(g_keyboardHook, WH_KEYBOARD, &HookProc<&KeyboardWork>);
 }
 
 void RemoveMouseHook() {

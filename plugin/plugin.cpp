@@ -39,13 +39,13 @@ void UninitializeCom() {
   CoUninitialize();
 }
 
-void DrawPip(IPiPBuffer* buffer, bool waiting) {
+void DrawPip(IPiPBuffer* buffer, bool waiting, DWORD now) {
   PipFrameView view;
   if (FAILED(buffer->GetFrameView(&view))) {
     return;
   }
   // A frame the card stopped renewing is not a live picture.
-  if (waiting || GetTickCount() - view.sampleTick > kStalledAfterMs) {
+  if (waiting || now - view.sampleTick > kStalledAfterMs) {
     DrawBluePip(view.format, Settings().current);
     return;
   }
@@ -255,7 +255,8 @@ int32_t FrameWork(HostFrame* frame) {
     return 0;
   }
   SetHostPixels(frame->pixels);
-  life.LastFrameTick = GetTickCount();
+  const DWORD now = GetTickCount();
+  life.LastFrameTick = now;
   if (const HostChannelState* state = frame->channelState) {
     const int32_t stamp1 = state->stamp1;
     const int32_t stamp2 = state->stamp2;
@@ -271,7 +272,7 @@ int32_t FrameWork(HostFrame* frame) {
   IPiPBuffer* buffer = Graph().pPiPBuffer.get();
   const bool waiting = life.DeviceWaiting;
   if (buffer != nullptr && Settings().current.PiPEnable != 0 && (life.GraphRunning || waiting)) {
-    DrawPip(buffer, waiting);
+    DrawPip(buffer, waiting, now);
   }
   return 1;
 }

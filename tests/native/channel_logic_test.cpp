@@ -37,6 +37,23 @@ class RecordingSeam final : public ChannelSeam {
 
 enum class Command { kSet, kNext, kPrev, kSwap };
 
+void RunCommand(ChannelCommands& commands, Command command, int32_t position) {
+  switch (command) {
+    case Command::kSet:
+      commands.SetChannel(position);
+      break;
+    case Command::kNext:
+      commands.NextChannel();
+      break;
+    case Command::kPrev:
+      commands.PrevChannel();
+      break;
+    case Command::kSwap:
+      commands.SwapChannels();
+      break;
+  }
+}
+
 TEST(ChannelLogic, EachRequestSelectsTunesAndRecordsItsSource) {
   // Channels 0 to 3 at 100 to 400 MHz; their own standards: none, SECAM, PAL, none.
   const struct {
@@ -94,20 +111,7 @@ TEST(ChannelLogic, EachRequestSelectsTunesAndRecordsItsSource) {
     settings.PiPChannelOrder = c.order;
     settings.PiPTVChannel = c.tv;
     ChannelCommands commands(seam, settings);
-    switch (c.command) {
-      case Command::kSet:
-        commands.SetChannel(c.position);
-        break;
-      case Command::kNext:
-        commands.NextChannel();
-        break;
-      case Command::kPrev:
-        commands.PrevChannel();
-        break;
-      case Command::kSwap:
-        commands.SwapChannels();
-        break;
-    }
+    RunCommand(commands, c.command, c.position);
     EXPECT_EQ(seam.calls, c.calls);
     EXPECT_EQ(settings.PiPChannelOrder, c.orderAfter);
     EXPECT_EQ(settings.PiPTVChannel, c.tvAfter);
@@ -235,20 +239,7 @@ TEST(HostAnswers, EachPositionIsAskedOnceInOrderAndNothingIsAllocated) {
       settings.PiPTVChannel = c.order;
       AnswerSeam seam(answers, c.target);
       ChannelCommands commands(seam, settings);
-      switch (c.command) {
-        case Command::kPrev:
-          commands.PrevChannel();
-          break;
-        case Command::kNext:
-          commands.NextChannel();
-          break;
-        case Command::kSet:
-          commands.SetChannel(c.target);
-          break;
-        case Command::kSwap:
-          commands.SwapChannels();
-          break;
-      }
+      RunCommand(commands, c.command, c.target);
       tuned[run] = seam.tuned;
       EXPECT_EQ(settings.PiPChannelOrder, c.orderAfter);
     }
