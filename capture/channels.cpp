@@ -17,11 +17,10 @@ namespace {
 const HostChannel* AskHost(void*, int32_t position) {
   return Settings().HostChannelAt(position);
 }
-using HostChannels = HostAnswers;
 
 class LookingSeam final : public ChannelSeam {
  public:
-  explicit LookingSeam(HostChannels& host) : host_(host) {}
+  explicit LookingSeam(HostAnswers& host) : host_(host) {}
   bool TunerUsable() override { return Lifecycle().TunerUsable; }
   int32_t HostPosition() override { return Lifecycle().HostPosition; }
   const HostChannel* ChannelAt(int32_t position) override { return host_.At(position); }
@@ -32,12 +31,12 @@ class LookingSeam final : public ChannelSeam {
   void TellHost(int32_t) override {}
 
  private:
-  HostChannels& host_;
+  HostAnswers& host_;
 };
 
 class CardSeam final : public ChannelSeam {
  public:
-  explicit CardSeam(HostChannels& host) : host_(host) {}
+  explicit CardSeam(HostAnswers& host) : host_(host) {}
   bool TunerUsable() override { return Lifecycle().TunerUsable; }
   int32_t HostPosition() override { return Lifecycle().HostPosition; }
   // Another thread's command in between may lead to a position the first run did not ask for;
@@ -57,13 +56,13 @@ class CardSeam final : public ChannelSeam {
   }
 
  private:
-  HostChannels& host_;
+  HostAnswers& host_;
 };
 
 // Runs one command under the graph's lock, with the host's answers gathered before.
 template <class Command>
 auto Run(Command command) {
-  HostChannels host(&AskHost, nullptr);
+  HostAnswers host(&AskHost, nullptr);
   {
     const PipSettings& live = Settings().current;
     PipSettings looked = PipSettings::Defaults();

@@ -68,27 +68,25 @@ void PinModule() {
                      reinterpret_cast<LPCWSTR>(PluginModule()), &pinned);
 }
 
+ModalScope* ModalScope::Outermost() {
+  ModalScope* scope = t_innermost.Get();
+  while (scope != nullptr && scope->outer_ != nullptr) {
+    scope = scope->outer_;
+  }
+  return scope;
+}
+
 void AfterModalLoops(void (*action)()) {
-  ModalScope* outermost = t_innermost.Get();
-  if (outermost == nullptr) {
+  if (ModalScope* outermost = ModalScope::Outermost()) {
+    outermost->afterLoops_ = action;
+  } else {
     action();
-    return;
   }
-  while (outermost->outer_ != nullptr) {
-    outermost = outermost->outer_;
-  }
-  outermost->afterLoops_ = action;
 }
 
 bool TakeOverAfterModalLoops(void (*action)()) {
-  ModalScope* outermost = t_innermost.Get();
-  if (outermost == nullptr) {
-    return false;
-  }
-  while (outermost->outer_ != nullptr) {
-    outermost = outermost->outer_;
-  }
-  if (outermost->afterLoops_ != action) {
+  ModalScope* outermost = ModalScope::Outermost();
+  if (outermost == nullptr || outermost->afterLoops_ != action) {
     return false;
   }
   outermost->afterLoops_ = nullptr;

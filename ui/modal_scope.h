@@ -32,6 +32,9 @@ class ModalScope {
   friend bool TakeOverAfterModalLoops(void (*action)());
   friend LRESULT CALLBACK WatchModalBoxes(int code, WPARAM wParam, LPARAM lParam);
 
+  // This thread's outermost scope, or null outside any.
+  static ModalScope* Outermost();
+
   // The scopes of one thread form a chain from the innermost to the outermost.
   ModalScope* outer_;
   HWND box_ = nullptr;
