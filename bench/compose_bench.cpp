@@ -115,8 +115,7 @@ void Register() {
       all.push_back(benchmark::RegisterBenchmark((name + "/" + path.name).c_str(), Ours, c, path));
     }
     all.push_back(benchmark::RegisterBenchmark((name + "/libyuv").c_str(), Libyuv, c, false));
-    all.push_back(
-        benchmark::RegisterBenchmark((name + "/libyuv_sse").c_str(), Libyuv, c, true));
+    all.push_back(benchmark::RegisterBenchmark((name + "/libyuv_sse").c_str(), Libyuv, c, true));
     for (auto* b : all) {
       b->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", Fastest);
     }
