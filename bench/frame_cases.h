@@ -43,7 +43,10 @@ inline std::vector<Path> PathsOnThisCpu() {
   std::vector<Path> paths{kReference};
 #if defined(__x86_64__) || defined(__i386__)
   paths.push_back({"sse2", Isa::kSse2, true});
-  if (DetectIsa() == Isa::kAvx2) {
+  if (DetectIsa() >= Isa::kSsse3) {
+    paths.push_back({"ssse3", Isa::kSsse3, true});
+  }
+  if (DetectIsa() >= Isa::kAvx2) {
     paths.push_back({"avx2", Isa::kAvx2, true});
   }
 #endif

@@ -9,6 +9,9 @@ Isa DetectIsa() {
     if (__builtin_cpu_supports("avx2")) {
       return Isa::kAvx2;
     }
+    if (__builtin_cpu_supports("ssse3")) {
+      return Isa::kSsse3;
+    }
     if (__builtin_cpu_supports("sse2")) {
       return Isa::kSse2;
     }
@@ -25,6 +28,8 @@ const KernelSet& KernelsFor(Isa isa) {
   switch (isa) {
     case Isa::kAvx2:
       return Avx2Kernels();
+    case Isa::kSsse3:
+      return Ssse3Kernels();
     case Isa::kSse2:
       return Sse2Kernels();
     case Isa::kScalar:

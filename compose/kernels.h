@@ -67,11 +67,13 @@ struct KernelSet {
   RunKernel blendRun;
 };
 
-enum class Isa { kScalar, kSse2, kAvx2 };
+// In order: a CPU with one level has every level before it.
+enum class Isa { kScalar, kSse2, kSsse3, kAvx2 };
 
 const KernelSet& ScalarKernels();
-const KernelSet& Sse2Kernels();  // x86 only
-const KernelSet& Avx2Kernels();  // x86 only
+const KernelSet& Sse2Kernels();   // x86 only
+const KernelSet& Ssse3Kernels();  // x86 only
+const KernelSet& Avx2Kernels();   // x86 only
 
 // The best level this CPU supports, detected once.
 Isa DetectIsa();

@@ -1,5 +1,5 @@
-// SSE2 kernels: four 4:2:2 pairs or four destination pixels per step; the tails go to the
-// reference kernels, which give the same bytes.
+// SSE2 kernels: four 4:2:2 pairs or four destination pixels per step. The rows' ends go through
+// copies into small buffers, but for the blended runs', which go to the reference kernel.
 #include "compose/kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -147,19 +147,29 @@ KVX_SSE2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + i),
                      weight != 0 ? LerpBytes16(a, b, w) : a);
   }
-  for (; i < bytes; ++i) {
-    packed[i] =
-        static_cast<uint8_t>(row0[i] + ((row1[i] - row0[i]) * static_cast<int32_t>(weight) >> 12));
+  if (i < bytes) {
+    alignas(16) uint8_t a[16] = {}, b[16] = {};
+    const auto rest = static_cast<size_t>(bytes - i);
+    CopyShort<16>(a, row0 + i, rest);
+    CopyShort<16>(b, row1 + i, rest);
+    _mm_store_si128(reinterpret_cast<__m128i*>(a),
+                    LerpBytes16(_mm_load_si128(reinterpret_cast<const __m128i*>(a)),
+                                _mm_load_si128(reinterpret_cast<const __m128i*>(b)), w));
+    CopyShort<16>(packed + i, a, rest);
   }
   // Eight pixels a step while both 16-byte loads stay inside the packed row; the rest through
-  // the reference kernel.
+  // copies of its packed bytes.
   int32_t k = 0;
   for (; k + 10 <= pixels; k += 8) {
     SpreadEight<kRgbOut>(packed + 3 * k, line + 4 * k);
   }
-  const KernelSet& scalar = ScalarKernels();
-  (kRgbOut ? scalar.rgbToRgb : scalar.rgbToYuy2)(packed + 3 * k, packed + 3 * k, 0, pixels - k,
-                                                 line + 4 * k);
+  for (; k < pixels; k += 8) {
+    alignas(16) uint8_t rest[28] = {}, out[32];
+    const int32_t left = pixels - k < 8 ? pixels - k : 8;
+    CopyShort<28>(rest, packed + 3 * k, static_cast<size_t>(3 * left));
+    SpreadEight<kRgbOut>(rest, out);
+    CopyShort<32>(line + 4 * k, out, static_cast<size_t>(4 * left));
+  }
 }
 
 // Samples along the column table: each step's offset says where its first element is, and the
@@ -187,25 +197,36 @@ KVX_SSE2 inline __m128i LerpFour(ColumnCursor& c) {
   return _mm_packus_epi16(first, LerpTwo(c));
 }
 
-// From four samples, the two bytes each pixel owns: bytes 0-1 of an even pixel's sample, 2-3 of
-// an odd one's. Groups start at an even pixel, or at an odd one when the row does.
-template <bool kOddStart>
-KVX_SSE2 inline __m128i Yuy2Bytes(__m128i samples) {
-  constexpr int kPick = kOddStart ? _MM_SHUFFLE(3, 3, 2, 1) : _MM_SHUFFLE(3, 3, 3, 0);
-  const __m128i words = _mm_shufflehi_epi16(_mm_shufflelo_epi16(samples, kPick), kPick);
-  return _mm_shuffle_epi32(words, _MM_SHUFFLE(3, 2, 2, 0));
-}
-
-// Four pixels into 8 destination bytes.
+// Four pixels into 8 destination bytes. A pixel owns two bytes of its samples: bytes 0-1 of an
+// even pixel's elements, 2-3 of an odd one's. Each sample's 8 bytes (its first and second element)
+// are loaded, and a mask merges two neighbours' loads into their owned bytes of both elements, in
+// destination order: only those bytes are interpolated. Groups start at an even pixel, or at an
+// odd one when the row does; then the merged halves come out swapped and are turned round.
 template <bool kBlend, bool kOddStart>
-KVX_SSE2 inline void Yuy2Group(ColumnCursor& c, uint8_t* out, __m128i a, __m128i inverse) {
-  __m128i bytes = Yuy2Bytes<kOddStart>(LerpFour(c));
-  if (kBlend) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i d = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<__m128i*>(out)), zero);
-    bytes = _mm_packus_epi16(Blend16(d, _mm_unpacklo_epi8(bytes, zero), a, inverse), zero);
+KVX_SSE2 inline void Yuy2Group(const uint8_t* line, const uint16_t* pairWeights,
+                               const int32_t* offset, uint8_t* out, __m128i a, __m128i inverse) {
+  const __m128i low = _mm_set1_epi32(0xFFFF);
+  const auto sample = [&](int i) KVX_SSE2 {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i]));
+  };
+  const auto merge = [&](int even, int odd) KVX_SSE2 {
+    return _mm_or_si128(_mm_and_si128(low, sample(even)), _mm_andnot_si128(low, sample(odd)));
+  };
+  // [first elements of pixels 0-1, of 2-3, second elements of 0-1, of 2-3]
+  __m128i owned = kOddStart ? _mm_unpacklo_epi32(merge(1, 0), merge(3, 2))
+                            : _mm_unpacklo_epi32(merge(0, 1), merge(2, 3));
+  if (kOddStart) {
+    owned = _mm_shufflehi_epi16(_mm_shufflelo_epi16(owned, _MM_SHUFFLE(2, 3, 0, 1)),
+                                _MM_SHUFFLE(2, 3, 0, 1));
   }
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i bytes = Lerp16(_mm_unpacklo_epi8(owned, zero), _mm_unpackhi_epi8(owned, zero),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairWeights)));
+  if (kBlend) {
+    const __m128i d = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<__m128i*>(out)), zero);
+    bytes = Blend16(d, bytes, a, inverse);
+  }
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(bytes, bytes));
 }
 
 template <bool kBlend, bool kOddStart>
@@ -213,17 +234,19 @@ KVX_SSE2 void Yuy2Row(const uint8_t* line, const ColumnTable& table, int32_t cou
                       uint32_t alpha) {
   const __m128i a = _mm_set1_epi16(static_cast<int16_t>(alpha));
   const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
-  ColumnCursor c{line, table.weights, table.offsets};
+  // Held apart from the table: the stores to dst could otherwise alias it.
+  const uint16_t* const weights = table.pairWeights;
+  const int32_t* const offsets = table.offsets;
   int32_t k = 0;
   for (; k + 4 <= count; k += 4) {
-    Yuy2Group<kBlend, kOddStart>(c, dst + 2 * k, a, inverse);
+    Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, dst + 2 * k, a, inverse);
   }
   if (k < count) {
-    // The last pixels go through a copy; the padded table keeps the cursor inside the line.
+    // The last pixels go through a copy; the padded table keeps the loads inside the line.
     uint8_t tail[8] = {};
     const size_t bytes = 2 * static_cast<size_t>(count - k);
     CopyShort<8>(tail, dst + 2 * k, bytes);
-    Yuy2Group<kBlend, kOddStart>(c, tail, a, inverse);
+    Yuy2Group<kBlend, kOddStart>(line, weights + 2 * k, offsets + k, tail, a, inverse);
     CopyShort<8>(dst + 2 * k, tail, bytes);
   }
 }

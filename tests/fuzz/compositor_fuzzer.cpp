@@ -64,18 +64,28 @@ void FuzzCompose(Input& in) {
     src[i] = static_cast<uint8_t>(i * 37 + (i >> 7));
   }
   std::vector<uint8_t> reference(Bytes(dstLayout, dstWidth, dstHeight), 0xA5);
-  std::vector<uint8_t> vector = reference;
+  const std::vector<uint8_t> before = reference;
   kvx::Compositor scalar;
   scalar.SetIsa(kvx::Isa::kScalar);
   scalar.SetShortcutsForTesting(false);  // every row through the row and column passes
   scalar.Compose(src.data(), srcWidth, srcHeight, crop, srcLayout, reference.data(), dstWidth,
                  dstHeight, rect, dstLayout, opacity);
-  kvx::Compositor fast;  // the best level this CPU has
-  fast.Compose(src.data(), srcWidth, srcHeight, crop, srcLayout, vector.data(), dstWidth, dstHeight,
-               rect, dstLayout, opacity);
-  if (reference != vector) {
-    std::abort();
+#if defined(__x86_64__) || defined(__i386__)
+  // Every vector level this CPU has.
+  for (const kvx::Isa isa : {kvx::Isa::kSse2, kvx::Isa::kSsse3, kvx::Isa::kAvx2}) {
+    if (isa > kvx::DetectIsa()) {
+      break;
+    }
+    std::vector<uint8_t> vector = before;
+    kvx::Compositor fast;
+    fast.SetIsa(isa);
+    fast.Compose(src.data(), srcWidth, srcHeight, crop, srcLayout, vector.data(), dstWidth,
+                 dstHeight, rect, dstLayout, opacity);
+    if (reference != vector) {
+      std::abort();
+    }
   }
+#endif
 }
 
 void FuzzFrameStep(Input& in) {

@@ -117,8 +117,8 @@ void Compare(Isa isa, int cases, uint32_t seed) {
 }
 
 // Column reductions from none to three to one, densely around two to one, where a pixel pair's
-// samples stop fitting in the 16 bytes the AVX2 column kernels read them from, and the kernels
-// read every sample on its own instead: both ways, at both parities and both blends.
+// samples stop fitting in the 16 bytes the SSSE3 and AVX2 column kernels read them from, and the
+// kernels read every sample on its own instead: both ways, at both parities and both blends.
 void CompareAcrossReductions(Isa isa) {
   std::mt19937 rng(2112);
   Compositor reference;
@@ -152,9 +152,10 @@ TEST(CompositorDifferential, TopDownRgb24DrawsAsTheSamePictureStoredBottomUp) {
   std::mt19937 rng(2512);
   std::vector<Isa> levels = {Isa::kScalar};
 #if defined(__x86_64__) || defined(__i386__)
-  levels.push_back(Isa::kSse2);
-  if (DetectIsa() == Isa::kAvx2) {
-    levels.push_back(Isa::kAvx2);
+  for (const Isa isa : {Isa::kSse2, Isa::kSsse3, Isa::kAvx2}) {
+    if (isa <= DetectIsa()) {
+      levels.push_back(isa);
+    }
   }
 #endif
   for (int i = 0; i < 600 && !::testing::Test::HasFailure(); ++i) {
@@ -189,6 +190,14 @@ TEST(CompositorDifferential, CopiedRowsMatchTheReference) {
 TEST(CompositorDifferential, Sse2MatchesTheReference) {
   Compare(Isa::kSse2, 4000, 20261208);
   CompareAcrossReductions(Isa::kSse2);
+}
+
+TEST(CompositorDifferential, Ssse3MatchesTheReference) {
+  if (DetectIsa() < Isa::kSsse3) {
+    GTEST_SKIP() << "this CPU has no SSSE3";
+  }
+  Compare(Isa::kSsse3, 4000, 3122026);
+  CompareAcrossReductions(Isa::kSsse3);
 }
 
 TEST(CompositorDifferential, Avx2MatchesTheReference) {

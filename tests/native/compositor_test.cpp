@@ -19,9 +19,10 @@ using testing::RandomFrame;
 std::vector<Isa> Levels() {
   std::vector<Isa> levels{Isa::kScalar};
 #if defined(__x86_64__) || defined(__i386__)
-  levels.push_back(Isa::kSse2);
-  if (DetectIsa() == Isa::kAvx2) {
-    levels.push_back(Isa::kAvx2);
+  for (const Isa isa : {Isa::kSse2, Isa::kSsse3, Isa::kAvx2}) {
+    if (isa <= DetectIsa()) {
+      levels.push_back(isa);
+    }
   }
 #endif
   return levels;
