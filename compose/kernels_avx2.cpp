@@ -256,11 +256,16 @@ KVX_AVX2 inline __m256i Times(__m256i v, int16_t factor) {
   return _mm256_mullo_epi16(v, f);
 }
 
-// Sixteen packed B G R pixels as Y U Y V elements. a holds pixels 0-3 and 4-7 in its halves
-// (12 bytes each), b pixels 8-11 and 12-15. Shuffles widen the channels to 16-bit lanes in the
-// order 0-3, 8-11 | 4-7, 12-15, and the sums are taken there as in the SSE2 kernel, on the
-// differences b - g and r - g.
-KVX_AVX2 inline void RgbToYuyv(__m256i a, __m256i b, __m256i& first, __m256i& second) {
+// Sixteen packed B G R pixels widened to 16-bit lanes, a channel a register, in the order 0-3,
+// 8-11 | 4-7, 12-15. a holds pixels 0-3 and 4-7 in its halves (12 bytes each), b pixels 8-11 and
+// 12-15.
+struct Channels {
+  __m256i b;
+  __m256i g;
+  __m256i r;
+};
+
+KVX_AVX2 inline Channels RgbChannels(__m256i a, __m256i b) {
   const __m256i blueGreen =
       _mm256_setr_epi8(0, -1, 3, -1, 6, -1, 9, -1, 1, -1, 4, -1, 7, -1, 10, -1, 0, -1, 3, -1, 6, -1,
                        9, -1, 1, -1, 4, -1, 7, -1, 10, -1);
@@ -269,16 +274,20 @@ KVX_AVX2 inline void RgbToYuyv(__m256i a, __m256i b, __m256i& first, __m256i& se
                        -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m256i bgA = _mm256_shuffle_epi8(a, blueGreen);
   const __m256i bgB = _mm256_shuffle_epi8(b, blueGreen);
-  const __m256i bl = _mm256_unpacklo_epi64(bgA, bgB);
-  const __m256i gr = _mm256_unpackhi_epi64(bgA, bgB);
-  const __m256i rd =
-      _mm256_unpacklo_epi64(_mm256_shuffle_epi8(a, redBytes), _mm256_shuffle_epi8(b, redBytes));
-  const __m256i blue = _mm256_sub_epi16(bl, gr);
-  const __m256i red = _mm256_sub_epi16(rd, gr);
+  return {
+      _mm256_unpacklo_epi64(bgA, bgB), _mm256_unpackhi_epi64(bgA, bgB),
+      _mm256_unpacklo_epi64(_mm256_shuffle_epi8(a, redBytes), _mm256_shuffle_epi8(b, redBytes))};
+}
+
+// Sixteen pixels' channels as Y U Y V elements, the sums taken as in the SSE2 kernel on the
+// differences b - g and r - g.
+KVX_AVX2 inline void RgbToYuyv(Channels c, __m256i& first, __m256i& second) {
+  const __m256i blue = _mm256_sub_epi16(c.b, c.g);
+  const __m256i red = _mm256_sub_epi16(c.r, c.g);
   const __m256i half = _mm256_set1_epi16(static_cast<int16_t>(32768));
   const __m256i top = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
-  const __m256i y =
-      _mm256_add_epi16(gr, _mm256_srai_epi16(_mm256_add_epi16(Times(blue, 29), Times(red, 77)), 8));
+  const __m256i y = _mm256_add_epi16(
+      c.g, _mm256_srai_epi16(_mm256_add_epi16(Times(blue, 29), Times(red, 77)), 8));
   const __m256i u = _mm256_and_si256(
       _mm256_add_epi16(_mm256_sub_epi16(_mm256_slli_epi16(blue, 7), Times(red, 43)), half), top);
   const __m256i v = _mm256_and_si256(
@@ -290,31 +299,63 @@ KVX_AVX2 inline void RgbToYuyv(__m256i a, __m256i b, __m256i& first, __m256i& se
   second = _mm256_unpackhi_epi16(yu, yv);
 }
 
-// Sixteen packed B G R pixels (48 bytes from p, reading 52) as elements: B G R 0, or Y U Y V.
-template <bool kRgbOut>
-KVX_AVX2 inline void SpreadSixteen(const uint8_t* p, uint8_t* out) {
-  const auto two = [p](int at) KVX_AVX2 {
-    return _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + 12)), 1);
-  };
+// 16 bytes at p and 16 at p + 12 as the halves of one register: four packed pixels in each.
+KVX_AVX2 inline __m256i FourAndFour(const uint8_t* p) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+}
+
+// Sixteen pixels of both rows (48 bytes from each, reading 52) interpolated in their 16-bit
+// lanes, which gives the bytes interpolating the packed bytes gives, and converted.
+template <bool kLerp>
+KVX_AVX2 inline void RgbToYuyvSixteen(const uint8_t* p0, const uint8_t* p1, __m256i w,
+                                      uint8_t* out) {
+  Channels c = RgbChannels(FourAndFour(p0), FourAndFour(p0 + 24));
+  if (kLerp) {
+    const Channels d = RgbChannels(FourAndFour(p1), FourAndFour(p1 + 24));
+    c = {Lerp16x16(c.b, d.b, w), Lerp16x16(c.g, d.g, w), Lerp16x16(c.r, d.r, w)};
+  }
   __m256i first;
   __m256i second;
-  if (kRgbOut) {
-    first = SpreadRgb(two(0));
-    second = SpreadRgb(two(24));
-  } else {
-    RgbToYuyv(two(0), two(24), first, second);
-  }
+  RgbToYuyv(c, first, second);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), first);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), second);
 }
 
-// RGB24 rows, as in the SSE2 kernel: interpolated into the end of the line buffer, then spread
-// into elements from the front, eight pixels at a time.
-template <bool kRgbOut>
-KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
-                     uint8_t* line) {
+template <bool kLerp>
+KVX_AVX2 void RgbRowToYuy2(const uint8_t* row0, const uint8_t* row1, __m256i w, int32_t pixels,
+                           uint8_t* line) {
+  int32_t k = 0;
+  for (; k + 16 <= pixels && 3 * k + 52 <= 3 * pixels; k += 16) {
+    RgbToYuyvSixteen<kLerp>(row0 + 3 * k, row1 + 3 * k, w, line + 4 * k);
+  }
+  for (; k < pixels; k += 16) {
+    // The rest through copies, sixteen pixels at most at a time, so nothing past either row is
+    // read.
+    alignas(32) uint8_t a[52] = {}, b[52] = {}, out[64];
+    const int32_t left = std::min(pixels - k, 16);
+    x86::CopyShort<52>(a, row0 + 3 * k, static_cast<size_t>(3 * left));
+    x86::CopyShort<52>(b, row1 + 3 * k, static_cast<size_t>(3 * left));
+    RgbToYuyvSixteen<kLerp>(a, b, w, out);
+    x86::CopyShort<64>(line + 4 * k, out, static_cast<size_t>(4 * left));
+  }
+}
+
+KVX_AVX2 void RgbToYuy2(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
+                        uint8_t* line) {
+  const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
+  if (weight != 0) {
+    RgbRowToYuy2<true>(row0, row1, w, pixels, line);
+  } else {
+    RgbRowToYuy2<false>(row0, row1, w, pixels, line);
+  }
+}
+
+// RGB24 rows onto an RGB24 host, as in the SSE2 kernel: interpolated into the end of the line
+// buffer, then spread into elements from the front, sixteen pixels at a time.
+KVX_AVX2 void RgbToRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
+                       uint8_t* line) {
   const int32_t bytes = 3 * pixels;
   uint8_t* packed = line + 4 * pixels - bytes + 8;
   const __m256i w = _mm256_set1_epi16(static_cast<int16_t>(weight));
@@ -336,16 +377,20 @@ KVX_AVX2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
   // Each step reads 52 bytes before writing 64; the writes stay behind the unread bytes, and
   // the reads inside the packed pixels.
+  const auto sixteen = [](const uint8_t* p, uint8_t* out) KVX_AVX2 {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), SpreadRgb(FourAndFour(p)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), SpreadRgb(FourAndFour(p + 24)));
+  };
   int32_t k = 0;
   for (; k + 16 <= pixels && 3 * k + 52 <= bytes; k += 16) {
-    SpreadSixteen<kRgbOut>(packed + 3 * k, line + 4 * k);
+    sixteen(packed + 3 * k, line + 4 * k);
   }
   for (; k < pixels; k += 16) {
     // The rest through copies of its packed bytes, sixteen pixels at most at a time.
     alignas(32) uint8_t rest[52] = {}, out[64];
     const int32_t left = std::min(pixels - k, 16);
     x86::CopyShort<52>(rest, packed + 3 * k, static_cast<size_t>(3 * left));
-    SpreadSixteen<kRgbOut>(rest, out);
+    sixteen(rest, out);
     x86::CopyShort<64>(line + 4 * k, out, static_cast<size_t>(4 * left));
   }
 }
@@ -504,8 +549,8 @@ KernelSet MakeAvx2Kernels() {
   k.uyvyToRgb = Row422<true, true>;
   k.copyYuy2 = ColumnYuy2<false>;
   k.blendYuy2 = ColumnYuy2<true>;
-  k.rgbToYuy2 = RowRgb<false>;
-  k.rgbToRgb = RowRgb<true>;
+  k.rgbToYuy2 = RgbToYuy2;
+  k.rgbToRgb = RgbToRgb;
   k.copyRgb = ColumnRgb<false>;
   k.blendRgb = ColumnRgb<true>;
   k.blendRun = BlendRun;

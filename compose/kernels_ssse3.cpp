@@ -116,31 +116,35 @@ KVX_SSSE3 inline __m128i Times(__m128i v, int16_t factor) {
   return _mm_mullo_epi16(v, f);
 }
 
-// Eight packed B G R pixels (24 bytes, read as 16 at p and 16 at p + 12) as elements: B G R 0,
-// or Y U Y V by the SSE2 kernel's sums on the differences b - g and r - g.
-template <bool kRgbOut>
-KVX_SSSE3 inline void SpreadEight(const uint8_t* p, uint8_t* out) {
+// Eight packed B G R pixels (24 bytes, read as 16 at p and 16 at p + 12) widened to 16-bit
+// lanes, a channel a register.
+struct Channels {
+  __m128i b;
+  __m128i g;
+  __m128i r;
+};
+
+KVX_SSSE3 inline Channels LoadChannels(const uint8_t* p) {
   const __m128i a = Load16(p);
-  const __m128i b = Load16(p + 12);
-  if (kRgbOut) {
-    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    Store16(out, _mm_shuffle_epi8(a, spread));
-    Store16(out + 16, _mm_shuffle_epi8(b, spread));
-    return;
-  }
+  const __m128i c = Load16(p + 12);
   const __m128i blueGreen = _mm_setr_epi8(0, -1, 3, -1, 6, -1, 9, -1, 1, -1, 4, -1, 7, -1, 10, -1);
   const __m128i redBytes =
       _mm_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m128i bgA = _mm_shuffle_epi8(a, blueGreen);
-  const __m128i bgB = _mm_shuffle_epi8(b, blueGreen);
-  const __m128i gr = _mm_unpackhi_epi64(bgA, bgB);
-  const __m128i blue = _mm_sub_epi16(_mm_unpacklo_epi64(bgA, bgB), gr);
-  const __m128i red = _mm_sub_epi16(
-      _mm_unpacklo_epi64(_mm_shuffle_epi8(a, redBytes), _mm_shuffle_epi8(b, redBytes)), gr);
+  const __m128i bgC = _mm_shuffle_epi8(c, blueGreen);
+  return {_mm_unpacklo_epi64(bgA, bgC), _mm_unpackhi_epi64(bgA, bgC),
+          _mm_unpacklo_epi64(_mm_shuffle_epi8(a, redBytes), _mm_shuffle_epi8(c, redBytes))};
+}
+
+// Eight pixels' channels as Y U Y V elements, by the SSE2 kernel's sums on the differences b - g
+// and r - g.
+KVX_SSSE3 inline void PutYuyv(Channels c, uint8_t* out) {
+  const __m128i blue = _mm_sub_epi16(c.b, c.g);
+  const __m128i red = _mm_sub_epi16(c.r, c.g);
   const __m128i half = _mm_set1_epi16(static_cast<int16_t>(32768));
   const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
   const __m128i y =
-      _mm_add_epi16(gr, _mm_srai_epi16(_mm_add_epi16(Times(blue, 29), Times(red, 77)), 8));
+      _mm_add_epi16(c.g, _mm_srai_epi16(_mm_add_epi16(Times(blue, 29), Times(red, 77)), 8));
   const __m128i u = _mm_and_si128(
       _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(blue, 7), Times(red, 43)), half), top);
   const __m128i v = _mm_and_si128(
@@ -151,11 +155,51 @@ KVX_SSSE3 inline void SpreadEight(const uint8_t* p, uint8_t* out) {
   Store16(out + 16, _mm_unpackhi_epi16(yu, yv));
 }
 
-// RGB24 rows as in the SSE2 kernel: interpolated into the end of the line buffer, then spread
-// into elements from the front; the row's ends go through copies rather than byte by byte.
-template <bool kRgbOut>
-KVX_SSSE3 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
-                      uint8_t* line) {
+// Eight pixels of both rows interpolated in their 16-bit lanes (the same bytes as interpolating
+// the packed bytes: the values stay within a byte) and converted.
+template <bool kLerp>
+KVX_SSSE3 inline void RgbToYuyvEight(const uint8_t* p0, const uint8_t* p1, __m128i w,
+                                     uint8_t* out) {
+  Channels c = LoadChannels(p0);
+  if (kLerp) {
+    const Channels d = LoadChannels(p1);
+    c = {Lerp16(c.b, d.b, w), Lerp16(c.g, d.g, w), Lerp16(c.r, d.r, w)};
+  }
+  PutYuyv(c, out);
+}
+
+template <bool kLerp>
+KVX_SSSE3 void RgbRowToYuy2(const uint8_t* row0, const uint8_t* row1, __m128i w, int32_t pixels,
+                            uint8_t* line) {
+  int32_t k = 0;
+  for (; k + 10 <= pixels; k += 8) {
+    RgbToYuyvEight<kLerp>(row0 + 3 * k, row1 + 3 * k, w, line + 4 * k);
+  }
+  for (; k < pixels; k += 8) {
+    // The rest through copies, so nothing past either row is read.
+    alignas(16) uint8_t a[28] = {}, b[28] = {}, out[32];
+    const int32_t left = std::min(pixels - k, 8);
+    CopyShort<28>(a, row0 + 3 * k, static_cast<size_t>(3 * left));
+    CopyShort<28>(b, row1 + 3 * k, static_cast<size_t>(3 * left));
+    RgbToYuyvEight<kLerp>(a, b, w, out);
+    CopyShort<32>(line + 4 * k, out, static_cast<size_t>(4 * left));
+  }
+}
+
+KVX_SSSE3 void RgbToYuy2(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
+                         uint8_t* line) {
+  const __m128i w = _mm_set1_epi16(static_cast<int16_t>(weight));
+  if (weight != 0) {
+    RgbRowToYuy2<true>(row0, row1, w, pixels, line);
+  } else {
+    RgbRowToYuy2<false>(row0, row1, w, pixels, line);
+  }
+}
+
+// RGB24 rows onto an RGB24 host, as in the SSE2 kernel: interpolated into the end of the line
+// buffer, then spread into elements from the front; the row's ends go through copies.
+KVX_SSSE3 void RgbToRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
+                        uint8_t* line) {
   const int32_t bytes = 3 * pixels;
   uint8_t* packed = line + 4 * pixels - bytes + 8;
   const __m128i w = _mm_set1_epi16(static_cast<int16_t>(weight));
@@ -172,15 +216,21 @@ KVX_SSSE3 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight,
     Store16(a, LerpBytes16(Load16(a), Load16(b), w));
     CopyShort<16>(packed + i, a, rest);
   }
+  // Eight pixels (read as 16 bytes at 3k and 16 at 3k + 12) a step.
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const auto eight = [&](const uint8_t* p, uint8_t* out) KVX_SSSE3 {
+    Store16(out, _mm_shuffle_epi8(Load16(p), spread));
+    Store16(out + 16, _mm_shuffle_epi8(Load16(p + 12), spread));
+  };
   int32_t k = 0;
   for (; k + 10 <= pixels; k += 8) {
-    SpreadEight<kRgbOut>(packed + 3 * k, line + 4 * k);
+    eight(packed + 3 * k, line + 4 * k);
   }
   for (; k < pixels; k += 8) {
     alignas(16) uint8_t rest[28] = {}, out[32];
     const int32_t left = std::min(pixels - k, 8);
     CopyShort<28>(rest, packed + 3 * k, static_cast<size_t>(3 * left));
-    SpreadEight<kRgbOut>(rest, out);
+    eight(rest, out);
     CopyShort<32>(line + 4 * k, out, static_cast<size_t>(4 * left));
   }
 }
@@ -348,8 +398,8 @@ KernelSet MakeSsse3Kernels() {
   k.uyvyToYuy2 = Row422<true, false>;
   k.yuy2ToRgb = Row422<false, true>;
   k.uyvyToRgb = Row422<true, true>;
-  k.rgbToYuy2 = RowRgb<false>;
-  k.rgbToRgb = RowRgb<true>;
+  k.rgbToYuy2 = RgbToYuy2;
+  k.rgbToRgb = RgbToRgb;
   k.copyYuy2 = ColumnYuy2<false>;
   k.blendYuy2 = ColumnYuy2<true>;
   k.copyRgb = ColumnRgb<false>;
