@@ -176,31 +176,6 @@ KVX_SSE2 void RowRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, 
   }
 }
 
-// Samples along the column table: each step's offset says where its first element is, and the
-// element after it is its second (or, with weight 0, unused).
-struct ColumnCursor {
-  const uint8_t* line;
-  const uint16_t* weights;
-  const int32_t* offset;
-};
-
-KVX_SSE2 inline __m128i LerpTwo(ColumnCursor& c) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i a = _mm_unpacklo_epi8(
-      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.line + c.offset[0])), zero);
-  const __m128i b = _mm_unpacklo_epi8(
-      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.line + c.offset[1])), zero);
-  const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.weights));
-  c.weights += 8;
-  c.offset += 2;
-  return Lerp16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
-}
-
-KVX_SSE2 inline __m128i LerpFour(ColumnCursor& c) {
-  const __m128i first = LerpTwo(c);
-  return _mm_packus_epi16(first, LerpTwo(c));
-}
-
 // Four pixels into 8 destination bytes. A pixel owns two bytes of its samples: bytes 0-1 of an
 // even pixel's elements, 2-3 of an odd one's. Each sample's 8 bytes (its first and second element)
 // are loaded, and a mask merges two neighbours' loads into their owned bytes of both elements, in
@@ -265,47 +240,78 @@ KVX_SSE2 void ColumnYuy2(const uint8_t* line, const ColumnTable& table, int32_t 
   }
 }
 
-// RGB24 destinations: each pixel is written as 4 bytes whose last byte is the destination's own
-// next byte, read before and written back unchanged, so the writes may overlap. A group's last
-// access ends inside the pixel after it; the row's last group goes through a copy.
-template <bool kBlend>
-KVX_SSE2 inline void RgbGroup(ColumnCursor& c, uint8_t* out, __m128i a, __m128i inverse) {
-  const __m128i d = _mm_unpacklo_epi64(_mm_unpacklo_epi32(Load4(out), Load4(out + 3)),
-                                       _mm_unpacklo_epi32(Load4(out + 6), Load4(out + 9)));
-  // Each dword's fourth byte is not the pixel's and is dropped when packing.
-  __m128i v = LerpFour(c);
-  if (kBlend) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i lo = Blend16(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(v, zero), a, inverse);
-    const __m128i hi = Blend16(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(v, zero), a, inverse);
-    v = _mm_packus_epi16(lo, hi);
-  }
-  // The four pixels' 12 bytes packed and stored without overlap: a store that reached into the
-  // next group's first pixel would stall that group's load of it.
-  const __m128i pixels = _mm_and_si128(v, _mm_set1_epi32(0x00FFFFFF));
-  const __m128i pairs = _mm_or_si128(_mm_and_si128(pixels, _mm_set_epi32(0, -1, 0, -1)),
-                                     _mm_slli_epi64(_mm_srli_epi64(pixels, 32), 24));
-  const __m128i packed =
-      _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
-  Store4(out + 8, _mm_srli_si128(packed, 8));
+// Four pixels' samples interpolated, as B G R x lanes of pixels 0-1 and 2-3. Each step's offset
+// says where its first element is; its second is the element after (unused with weight 0).
+KVX_SSE2 inline void RgbSamples(const uint8_t* line, const uint16_t* weights, const int32_t* offset,
+                                __m128i& v01, __m128i& v23) {
+  const auto sample = [&](int i) KVX_SSE2 {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + offset[i]));
+  };
+  const __m128i a = _mm_unpacklo_epi32(sample(0), sample(1));  // first 0, 1, second 0, 1
+  const __m128i b = _mm_unpacklo_epi32(sample(2), sample(3));
+  const __m128i first = _mm_unpacklo_epi64(a, b);
+  const __m128i second = _mm_unpackhi_epi64(a, b);
+  const __m128i zero = _mm_setzero_si128();
+  v01 = Lerp16(_mm_unpacklo_epi8(first, zero), _mm_unpacklo_epi8(second, zero),
+               _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights)));
+  v23 = Lerp16(_mm_unpackhi_epi8(first, zero), _mm_unpackhi_epi8(second, zero),
+               _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8)));
 }
 
+// Four RGB24 destination pixels (13 bytes read) as dwords B G R x.
+KVX_SSE2 inline __m128i LoadRgbFour(const uint8_t* out) {
+  return _mm_unpacklo_epi64(_mm_unpacklo_epi32(Load4(out), Load4(out + 3)),
+                            _mm_unpacklo_epi32(Load4(out + 6), Load4(out + 9)));
+}
+
+// Four pixels into 12 RGB24 destination bytes, blended with d (from LoadRgbFour) or not. The
+// stores write 14 bytes: the last 2 land on the next group's first pixel, which that group (or
+// the row's tail) writes again, and whose bytes it must have read before.
+template <bool kBlend>
+KVX_SSE2 inline void PutRgbFour(__m128i v01, __m128i v23, __m128i d, uint8_t* out, __m128i a,
+                                __m128i inverse) {
+  if (kBlend) {
+    const __m128i zero = _mm_setzero_si128();
+    v01 = Blend16(_mm_unpacklo_epi8(d, zero), v01, a, inverse);
+    v23 = Blend16(_mm_unpackhi_epi8(d, zero), v23, a, inverse);
+  }
+  // Each quadword's [p x p x] to its two pixels' 6 bytes.
+  const __m128i p = _mm_packus_epi16(v01, v23);
+  const __m128i packed = _mm_or_si128(
+      _mm_and_si128(p, _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF)),
+      _mm_and_si128(_mm_srli_epi64(p, 8), _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000),
+                                                        0xFFFF, static_cast<int>(0xFF000000))));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_srli_si128(packed, 8));
+}
+
+// The row's last group (one to four pixels) goes through a copy taken before any group spills
+// onto it; every group's destination bytes are read before the group behind it spills.
 template <bool kBlend>
 KVX_SSE2 void ColumnRgb(const uint8_t* line, const ColumnTable& table, int32_t count, uint8_t* dst,
                         bool, uint32_t alpha) {
   const __m128i a = _mm_set1_epi16(static_cast<int16_t>(alpha));
   const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
-  ColumnCursor c{line, table.weights, table.offsets};
-  int32_t k = 0;
-  for (; k + 4 < count; k += 4) {
-    RgbGroup<kBlend>(c, dst + 3 * k, a, inverse);
-  }
+  // Held apart from the table: the stores to dst could otherwise alias it.
+  const uint16_t* const weights = table.weights;
+  const int32_t* const offsets = table.offsets;
+  const int32_t last = (count - 1) & ~3;
   uint8_t tail[16] = {};
-  const size_t bytes = 3 * static_cast<size_t>(count - k);
-  CopyShort<16>(tail, dst + 3 * k, bytes);
-  RgbGroup<kBlend>(c, tail, a, inverse);
-  CopyShort<16>(dst + 3 * k, tail, bytes);
+  const size_t tailBytes = 3 * static_cast<size_t>(count - last);
+  CopyShort<16>(tail, dst + 3 * last, tailBytes);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i d = kBlend && last > 0 ? LoadRgbFour(dst) : zero;
+  __m128i v01;
+  __m128i v23;
+  for (int32_t k = 0; k < last; k += 4) {
+    RgbSamples(line, weights + 4 * k, offsets + k, v01, v23);
+    const __m128i next = kBlend && k + 4 < last ? LoadRgbFour(dst + 3 * k + 12) : zero;
+    PutRgbFour<kBlend>(v01, v23, d, dst + 3 * k, a, inverse);
+    d = next;
+  }
+  RgbSamples(line, weights + 4 * last, offsets + last, v01, v23);
+  PutRgbFour<kBlend>(v01, v23, kBlend ? LoadRgbFour(tail) : zero, tail, a, inverse);
+  CopyShort<16>(dst + 3 * last, tail, tailBytes);
 }
 
 KVX_SSE2 void BlendRun(const uint8_t* src, uint8_t* dst, int32_t bytes, uint32_t alpha) {
