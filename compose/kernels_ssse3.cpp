@@ -1,6 +1,7 @@
-// SSSE3 kernels: the SSE2 ones where byte shuffles buy nothing; pshufb where the SSE2 kernels
-// take 3-byte RGB24 pixels and 4:2:2 chroma apart lane by lane, and the column tables' window
-// masks (see Compositor) where a pair of samples lies within 16 bytes.
+// SSSE3 kernels: pshufb where the SSE2 kernels take 3-byte RGB24 pixels and 4:2:2 chroma apart
+// lane by lane, and the column tables' window masks (see Compositor) where a pair of samples lies
+// within 16 bytes. The rest are the SSE2 kernels, among them RGB24 rows onto an RGB24 host, which
+// mostly go straight to the host.
 #include "compose/kernels.h"
 
 #include <algorithm>
@@ -196,45 +197,6 @@ KVX_SSSE3 void RgbToYuy2(const uint8_t* row0, const uint8_t* row1, uint32_t weig
   }
 }
 
-// RGB24 rows onto an RGB24 host, as in the SSE2 kernel: interpolated into the end of the line
-// buffer, then spread into elements from the front; the row's ends go through copies.
-KVX_SSSE3 void RgbToRgb(const uint8_t* row0, const uint8_t* row1, uint32_t weight, int32_t pixels,
-                        uint8_t* line) {
-  const int32_t bytes = 3 * pixels;
-  uint8_t* packed = line + 4 * pixels - bytes + 8;
-  const __m128i w = _mm_set1_epi16(static_cast<int16_t>(weight));
-  int32_t i = 0;
-  for (; i + 16 <= bytes; i += 16) {
-    const __m128i a = Load16(row0 + i);
-    Store16(packed + i, weight != 0 ? LerpBytes16(a, Load16(row1 + i), w) : a);
-  }
-  if (i < bytes) {
-    alignas(16) uint8_t a[16] = {}, b[16] = {};
-    const auto rest = static_cast<size_t>(bytes - i);
-    CopyShort<16>(a, row0 + i, rest);
-    CopyShort<16>(b, row1 + i, rest);
-    Store16(a, LerpBytes16(Load16(a), Load16(b), w));
-    CopyShort<16>(packed + i, a, rest);
-  }
-  // Eight pixels (read as 16 bytes at 3k and 16 at 3k + 12) a step.
-  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-  const auto eight = [&](const uint8_t* p, uint8_t* out) KVX_SSSE3 {
-    Store16(out, _mm_shuffle_epi8(Load16(p), spread));
-    Store16(out + 16, _mm_shuffle_epi8(Load16(p + 12), spread));
-  };
-  int32_t k = 0;
-  for (; k + 10 <= pixels; k += 8) {
-    eight(packed + 3 * k, line + 4 * k);
-  }
-  for (; k < pixels; k += 8) {
-    alignas(16) uint8_t rest[28] = {}, out[32];
-    const int32_t left = std::min(pixels - k, 8);
-    CopyShort<28>(rest, packed + 3 * k, static_cast<size_t>(3 * left));
-    eight(rest, out);
-    CopyShort<32>(line + 4 * k, out, static_cast<size_t>(4 * left));
-  }
-}
-
 // Two pixels' samples from the 16 bytes at their pair's first offset, taken out by the table's
 // masks for the first and second samples and interpolated in 16-bit lanes.
 KVX_SSSE3 inline __m128i PairInWindow(const uint8_t* window, const uint8_t* firstMask,
@@ -399,7 +361,6 @@ KernelSet MakeSsse3Kernels() {
   k.yuy2ToRgb = Row422<false, true>;
   k.uyvyToRgb = Row422<true, true>;
   k.rgbToYuy2 = RgbToYuy2;
-  k.rgbToRgb = RgbToRgb;
   k.copyYuy2 = ColumnYuy2<false>;
   k.blendYuy2 = ColumnYuy2<true>;
   k.copyRgb = ColumnRgb<false>;
