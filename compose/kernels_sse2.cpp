@@ -88,19 +88,8 @@ KVX_SSE2 inline __m128i FourPixels(__m128i v) {
   return _mm_unpacklo_epi64(first, second);
 }
 
-// A multiply the compiler is kept from turning into shifts and adds, which take more
-// instructions than the one multiply.
-KVX_SSE2 inline __m128i Times(__m128i v, int16_t factor) {
-  __m128i f = _mm_set1_epi16(factor);
-  __asm__("" : "+x"(f));
-  return _mm_mullo_epi16(v, f);
-}
-
 // Eight packed pixels (24 bytes, read as 16 at p and 16 at p + 12) as eight elements: B G R 0,
-// or Y U Y V. The sums are taken in 16-bit lanes on the differences b - g and r - g:
-// Y = g + floor((29(b - g) + 77(r - g)) / 256), whose sum stays within +-27030; U and V, shifted
-// up by 8, are the high bytes of 128(b - g) - 43(r - g) + 32768 and 128(r - g) - 21(b - g) +
-// 32768, whose true values lie between 128 and 65408, so the partial sums may wrap.
+// or Y U Y V.
 template <bool kRgbOut>
 KVX_SSE2 inline void SpreadEight(const uint8_t* p, uint8_t* out) {
   const __m128i low = FourPixels(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -116,23 +105,7 @@ KVX_SSE2 inline void SpreadEight(const uint8_t* p, uint8_t* out) {
     return _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(low, shift), byte),
                            _mm_and_si128(_mm_srli_epi32(high, shift), byte));
   };
-  const __m128i b = channel(0);
-  const __m128i g = channel(8);
-  const __m128i r = channel(16);
-  const __m128i blue = _mm_sub_epi16(b, g);
-  const __m128i red = _mm_sub_epi16(r, g);
-  const __m128i half = _mm_set1_epi16(static_cast<int16_t>(32768));
-  const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
-  const __m128i y =
-      _mm_add_epi16(g, _mm_srai_epi16(_mm_add_epi16(Times(blue, 29), Times(red, 77)), 8));
-  const __m128i u = _mm_and_si128(
-      _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(blue, 7), Times(red, 43)), half), top);
-  const __m128i v = _mm_and_si128(
-      _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(red, 7), Times(blue, 21)), half), top);
-  const __m128i yu = _mm_or_si128(y, u);
-  const __m128i yv = _mm_or_si128(y, v);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(yu, yv));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(yu, yv));
+  PutYuyv(channel(0), channel(8), channel(16), out);
 }
 
 // RGB24 rows: the two rows are interpolated 16 bytes at a time into the end of the line buffer,

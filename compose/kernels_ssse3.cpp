@@ -109,14 +109,6 @@ KVX_SSSE3 void Row422(const uint8_t* row0, const uint8_t* row1, uint32_t weight,
   }
 }
 
-// A multiply the compiler is kept from turning into shifts and adds, which take more
-// instructions than the one multiply.
-KVX_SSSE3 inline __m128i Times(__m128i v, int16_t factor) {
-  __m128i f = _mm_set1_epi16(factor);
-  __asm__("" : "+x"(f));
-  return _mm_mullo_epi16(v, f);
-}
-
 // Eight packed B G R pixels (24 bytes, read as 16 at p and 16 at p + 12) widened to 16-bit
 // lanes, a channel a register.
 struct Channels {
@@ -137,25 +129,6 @@ KVX_SSSE3 inline Channels LoadChannels(const uint8_t* p) {
           _mm_unpacklo_epi64(_mm_shuffle_epi8(a, redBytes), _mm_shuffle_epi8(c, redBytes))};
 }
 
-// Eight pixels' channels as Y U Y V elements, by the SSE2 kernel's sums on the differences b - g
-// and r - g.
-KVX_SSSE3 inline void PutYuyv(Channels c, uint8_t* out) {
-  const __m128i blue = _mm_sub_epi16(c.b, c.g);
-  const __m128i red = _mm_sub_epi16(c.r, c.g);
-  const __m128i half = _mm_set1_epi16(static_cast<int16_t>(32768));
-  const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
-  const __m128i y =
-      _mm_add_epi16(c.g, _mm_srai_epi16(_mm_add_epi16(Times(blue, 29), Times(red, 77)), 8));
-  const __m128i u = _mm_and_si128(
-      _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(blue, 7), Times(red, 43)), half), top);
-  const __m128i v = _mm_and_si128(
-      _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(red, 7), Times(blue, 21)), half), top);
-  const __m128i yu = _mm_or_si128(y, u);
-  const __m128i yv = _mm_or_si128(y, v);
-  Store16(out, _mm_unpacklo_epi16(yu, yv));
-  Store16(out + 16, _mm_unpackhi_epi16(yu, yv));
-}
-
 // Eight pixels of both rows interpolated in their 16-bit lanes (the same bytes as interpolating
 // the packed bytes: the values stay within a byte) and converted.
 template <bool kLerp>
@@ -166,7 +139,7 @@ KVX_SSSE3 inline void RgbToYuyvEight(const uint8_t* p0, const uint8_t* p1, __m12
     const Channels d = LoadChannels(p1);
     c = {Lerp16(c.b, d.b, w), Lerp16(c.g, d.g, w), Lerp16(c.r, d.r, w)};
   }
-  PutYuyv(c, out);
+  PutYuyv(c.b, c.g, c.r, out);
 }
 
 template <bool kLerp>
