@@ -1,6 +1,6 @@
-#include "plugin/module_scope.h"
+#include "base/module_scope.h"
 
-#include "plugin/thread_slot.h"
+#include "base/thread_slot.h"
 
 namespace kvx {
 namespace {

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <limits>
 
-#include "plugin/mul_div.h"
+#include "base/mul_div.h"
 
 namespace kvx {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "plugin/hresult.h"
+#include "base/hresult.h"
 #include "plugin/host_records.h"
 #include "settings/pip_settings.h"
 

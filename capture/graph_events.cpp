@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "capture/capture_graph.h"
-#include "plugin/contained.h"
-#include "plugin/module_scope.h"
+#include "base/contained.h"
+#include "base/module_scope.h"
 #include "plugin/plugin.h"
 #include "settings/settings_store.h"
 

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "plugin/host_records.h"
-#include "plugin/mul_div.h"
+#include "base/mul_div.h"
 
 namespace kvx {
 namespace {

@@ -8,9 +8,9 @@
 #include "capture/channels.h"
 #include "hooks/hotkey_dispatch.h"
 #include "hooks/mouse_drag.h"
-#include "plugin/contained.h"
+#include "base/contained.h"
 #include "plugin/plugin.h"
-#include "plugin/shared_value.h"
+#include "base/shared_value.h"
 #include "settings/settings_store.h"
 #include "ui/settings_dialog.h"
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "plugin/mul_div.h"
+#include "base/mul_div.h"
 #include "settings/pip_settings.h"
 
 namespace kvx {

@@ -12,7 +12,7 @@
 #include <windows.h>
 
 #include "plugin/host_records.h"
-#include "plugin/shared_value.h"
+#include "base/shared_value.h"
 
 namespace kvx {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/hresult.h"
+#include "base/hresult.h"
 
 namespace kvx {
 

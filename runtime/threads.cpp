@@ -24,7 +24,7 @@ void __freeres() noexcept;
 }
 
 namespace kvx {
-// A function-local static met again while its own initialiser runs (runtime_exceptions.cpp).
+// A function-local static met again while its own initialiser runs (exceptions.cpp).
 [[noreturn]] void ThrowRecursiveInit();
 }  // namespace kvx
 

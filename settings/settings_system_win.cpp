@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "plugin/module_scope.h"
+#include "base/module_scope.h"
 
 namespace kvx {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
-#include "plugin/contained.h"
-#include "plugin/module_scope.h"
-#include "plugin/thread_slot.h"
+#include "base/contained.h"
+#include "base/module_scope.h"
+#include "base/thread_slot.h"
 #include "ui/modal_scope.h"
 
 namespace kvx {

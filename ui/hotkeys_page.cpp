@@ -3,7 +3,7 @@
 #include "hooks/hooks.h"
 #include "hotkeys/hotkey_table.h"
 #include "hotkeys/hotkey_text.h"
-#include "plugin/mul_div.h"
+#include "base/mul_div.h"
 #include "settings/settings_store.h"
 #include "ui/resource_ids.h"
 

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <utility>
 
-#include "plugin/module_scope.h"
-#include "plugin/thread_slot.h"
+#include "base/module_scope.h"
+#include "base/thread_slot.h"
 
 namespace kvx {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "plugin/shared_value.h"
+#include "base/shared_value.h"
 #include "ui/about_dialog.h"
 #include "ui/device_page.h"
 #include "ui/dialog_window.h"

@@ -21,7 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/hresult.h"
+#include "base/hresult.h"
 #include "video/critical_section.h"
 #include "video/media_guids.h"
 

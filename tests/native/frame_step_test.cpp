@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "plugin/host_records.h"
-#include "plugin/mul_div.h"
+#include "base/mul_div.h"
 #include "video/frame_buffer.h"
 #include "support/pixels.h"
 

@@ -1,4 +1,4 @@
-#include "plugin/mul_div.h"
+#include "base/mul_div.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "plugin/mul_div.h"
+#include "base/mul_div.h"
 
 namespace {
 
