@@ -3,6 +3,9 @@
 // on the pin) and IAMStreamConfig offering YUY2, UYVY and RGB24 at six frame sizes. The filter
 // answers IAMAnalogVideoDecoder (the card's standard), which its property page shows.
 //
+// The format offer and the pins' IAMStreamConfig are in capture_format.cpp, the streaming thread
+// and its faults in capture_stream.cpp, the filter's state changes and its decoder in capture.cpp.
+//
 // Streaming: Run starts one streaming thread, which draws and delivers a frame to every
 // connected output pin at the standard's rate, showing what the card's state says the decoder
 // sees (tools/tv_card/card.h). Pause only stops delivery; Stop signals the thread, decommits the
@@ -150,6 +153,8 @@ class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
   HRESULT LookupInterface(REFIID iid, void** out) override;
 
  private:
+  // Whether the card's device is away after it was lost (lost-return). Any thread.
+  static bool Away(int card);
   void StartStreaming();
   void EndStreaming();
   struct StreamFaults {

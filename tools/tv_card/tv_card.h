@@ -118,8 +118,8 @@ inline std::wstring InstanceName(int card) {
 }
 
 // Fault switches: the environment variable holds a comma-separated list of these names. Each
-// switch is read when the behaviour it changes happens (noted per switch), so a test sets the
-// variable before that moment.
+// switch is read when the behaviour it changes happens (in brackets where it is not obvious), so
+// a test sets the variable before that moment. One line each:
 inline constexpr wchar_t kFaultVariable[] = L"KVX_TVCARD_FAULTS";
 namespace fault {
 // Creating any filter of the card fails (class factory), or only the named device's.
@@ -130,19 +130,18 @@ inline constexpr wchar_t kCreateCrossbar[] = L"fail-create-crossbar";
 inline constexpr wchar_t kCreateCapture[] = L"fail-create-capture";
 // The capture filter is created without its "Preview" pin.
 inline constexpr wchar_t kNoPreview[] = L"no-preview";
-// IAMStreamConfig::SetFormat refuses every format (read at each call).
+// IAMStreamConfig::SetFormat refuses every format.
 inline constexpr wchar_t kRefuseSetFormat[] = L"refuse-setformat";
 // DllRegisterServer writes the device entries without "DevicePath", or without "FriendlyName".
 inline constexpr wchar_t kNoDevicePath[] = L"no-devicepath";
 inline constexpr wchar_t kNoFriendlyName[] = L"no-friendlyname";
-// DllRegisterServer adds to every category, after the cards, a device whose "FriendlyName" and
-// "DevicePath" are not texts, so a property bag cannot read them.
+// DllRegisterServer adds to each category a device whose property bag cannot read its texts.
 inline constexpr wchar_t kUnreadableDevice[] = L"unreadable-device";
 // Until a format is set, the output pins offer only RGB32, which the PiP Renderer refuses.
 inline constexpr wchar_t kTypesAfterFormat[] = L"types-after-format";
-// The "Preview" pin refuses every connection (read at each call).
+// The "Preview" pin refuses every connection.
 inline constexpr wchar_t kPreviewRefuses[] = L"preview-refuses";
-// The "Preview" pin's IAMStreamConfig::GetFormat fails (read at each call).
+// The "Preview" pin's IAMStreamConfig::GetFormat fails.
 inline constexpr wchar_t kFailPreviewFormat[] = L"fail-preview-format";
 // IAMStreamConfig::GetNumberOfCapabilities reports capabilities of 64 bytes.
 inline constexpr wchar_t kShortCaps[] = L"short-caps";
@@ -152,7 +151,7 @@ inline constexpr wchar_t kForeignCaps[] = L"foreign-caps";
 inline constexpr wchar_t kCurrentVideoInfo2[] = L"current-vih2";
 // The tuner knows only FM radio (read when the card's first filter is created).
 inline constexpr wchar_t kNoTvMode[] = L"no-tv-mode";
-// Every tuner property call fails, or only those of one property (read at each call).
+// Every tuner property call fails, or only those of one property.
 inline constexpr wchar_t kTunerFails[] = L"fail-tuner";
 inline constexpr wchar_t kTunerCapsFails[] = L"fail-tuner-caps";
 inline constexpr wchar_t kTunerModeCapsFails[] = L"fail-tuner-modecaps";
@@ -161,40 +160,31 @@ inline constexpr wchar_t kTunerFrequencyFails[] = L"fail-tuner-frequency";
 inline constexpr wchar_t kTunerInputFails[] = L"fail-tuner-input";
 // The tuner's TV mode reports the driver-tunes strategy: it wants fine tuning requests.
 inline constexpr wchar_t kDriverTunes[] = L"driver-tunes";
-// IAMCrossbar::Route fails (read at each call).
+// IAMCrossbar::Route fails.
 inline constexpr wchar_t kRouteFails[] = L"fail-route";
-// Crossbar layouts (read at each call): the video output is no video decoder; the S-Video
-// input is a second composite input; get_IsRoutedTo fails.
+// The crossbar's video output is no video decoder.
 inline constexpr wchar_t kNoDecoderOutput[] = L"no-decoder-output";
+// The crossbar's S-Video input is a second composite input.
 inline constexpr wchar_t kTwinComposite[] = L"twin-composite";
+// IAMCrossbar::get_IsRoutedTo fails.
 inline constexpr wchar_t kRouteQueryFails[] = L"fail-route-query";
 // While one capture filter of a card runs, another cannot pause or run (read at Pause).
 inline constexpr wchar_t kBusy[] = L"busy";
-// The capture device goes away after kLostAfterFrames frames: the graph gets EC_DEVICE_LOST
-// (lParam2 0) and the filter cannot be paused or run again (read at Run).
+// After kLostAfterFrames frames EC_DEVICE_LOST (lParam2 0); the filter never pauses again (Run).
 inline constexpr wchar_t kLost[] = L"lost";
-// As lost, and kReturnAfterMs after it went away the device is back: the graph gets
-// EC_DEVICE_LOST with lParam2 1, and a capture filter created anew pauses and runs again, as
-// none of the card's can meanwhile (read at Run).
+// As lost, and back kReturnAfterMs later: EC_DEVICE_LOST with lParam2 1, a new filter runs (Run).
 inline constexpr wchar_t kLostReturn[] = L"lost-return";
-// From frame kStallFrame the capture pins deliver nothing for kStallMs, without any event, then
-// deliver again (read at Run).
+// From frame kStallFrame the capture pins deliver nothing for kStallMs, without an event (Run).
 inline constexpr wchar_t kStall[] = L"stall";
-// DllRegisterServer registers card 1 alone, with its usual names, under device paths whose
-// instance part differs from its usual one (DevicePath(1, role, true)).
+// DllRegisterServer registers card 1 alone under another instance part: DevicePath(1, role, true).
 inline constexpr wchar_t kReplug[] = L"replug";
 // The capture filter pauses but refuses to run (read at Run).
 inline constexpr wchar_t kRunFails[] = L"fail-run";
-// As strict drivers: SetFormat refuses (VFW_E_INVALIDMEDIATYPE) a block whose bit count,
-// compression, planes, image size, sample size, rectangles or row order disagree with its
-// subtype and size, or whose size no capability offers (read at each call).
+// SetFormat refuses a block whose fields disagree with its subtype and size, or an unlisted size.
 inline constexpr wchar_t kStrictFormat[] = L"strict-format";
-// RGB24 types carry a negative biHeight and RGB24 frames come top row first (read whenever a
-// type is described).
+// RGB24 types carry a negative biHeight and RGB24 frames come top row first.
 inline constexpr wchar_t kTopDownRgb[] = L"top-down-rgb";
-// At frame kFormatChangeFrame the capture pin asks the connected pin's QueryAccept for its
-// subtype at 320x240 (352x288 when it streams 320x240 already); on S_OK it attaches that type to
-// the next sample and streams at the new size from then on (read at Run).
+// At kFormatChangeFrame the pin switches 320x240 <-> 352x288 through QueryAccept and a sample.
 inline constexpr wchar_t kFormatChange[] = L"format-change";
 }  // namespace fault
 
