@@ -58,7 +58,7 @@ constexpr CodeRange kUnnamedCodes[] = {
     {0x800A02E8, 0x800A02E8}, {0x800A02EA, 0x800A02EA},
 };
 
-void Record(int32_t level, const std::string& text) {
+void Record(int32_t level, std::string_view text) {
   if (StatusLog::Observer observer = g_observer.load(std::memory_order_acquire)) {
     observer(level, text);
   }
@@ -66,17 +66,13 @@ void Record(int32_t level, const std::string& text) {
 
 }  // namespace
 
-void StatusLog::LogStep(int32_t level, const std::string& text) {
+void StatusLog::LogStep(int32_t level, std::string_view text) {
   Record(level, text);
 }
 
 void StatusLog::LogFailure(int32_t level, HResult code) {
-  std::string text = "0x00000000";
-  auto bits = static_cast<uint32_t>(code);
-  for (size_t at = text.size(); at > 2; bits >>= 4) {
-    text[--at] = "0123456789ABCDEF"[bits & 15];
-  }
-  Record(level, text);
+  LogLine line;
+  Record(level, line.Hex(static_cast<uint32_t>(code)).View());
 }
 
 void StatusLog::LogResult(int32_t level, HResult code) {
@@ -103,6 +99,38 @@ const char* StatusLog::ResultName(HResult code) {
 
 void StatusLog::SetObserverForTesting(Observer observer) {
   g_observer.store(observer, std::memory_order_release);
+}
+
+LogLine& LogLine::operator<<(std::string_view text) {
+  const size_t room = sizeof text_ - size_;
+  const size_t length = text.size() < room ? text.size() : room;
+  text.copy(text_ + size_, length);
+  size_ += length;
+  return *this;
+}
+
+LogLine& LogLine::operator<<(int64_t number) {
+  char digits[24];
+  size_t at = sizeof digits;
+  // Through the unsigned magnitude, so the most negative number is written too.
+  uint64_t magnitude =
+      number < 0 ? 0 - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
+  do {
+    digits[--at] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (number < 0) {
+    digits[--at] = '-';
+  }
+  return *this << std::string_view(digits + at, sizeof digits - at);
+}
+
+LogLine& LogLine::Hex(uint32_t bits) {
+  char digits[10] = {'0', 'x'};
+  for (size_t at = sizeof digits; at > 2; bits >>= 4) {
+    digits[--at] = "0123456789ABCDEF"[bits & 15];
+  }
+  return *this << std::string_view(digits, sizeof digits);
 }
 
 }  // namespace kvx

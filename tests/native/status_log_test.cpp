@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,7 +13,7 @@ namespace {
 
 std::vector<std::pair<int32_t, std::string>> g_entries;
 
-void Observe(int32_t level, const std::string& text) {
+void Observe(int32_t level, std::string_view text) {
   g_entries.emplace_back(level, text);
 }
 
@@ -92,6 +93,50 @@ TEST_F(StatusLogTest, StepsAndFailuresKeepTheirLevels) {
   EXPECT_EQ(g_entries[0], (std::pair<int32_t, std::string>{1, "Run DirectShow graph ... "}));
   EXPECT_EQ(g_entries[1].first, 0);
   EXPECT_EQ(g_entries[1].second, "0x80004005");
+}
+
+// The address sanitizer's allocation hooks, where the tests run under it.
+extern "C" __attribute__((weak)) int __sanitizer_install_malloc_and_free_hooks(
+    void (*onMalloc)(const volatile void*, size_t), void (*onFree)(const volatile void*));
+std::atomic<int> g_allocations{0};
+std::atomic<bool> g_counting{false};
+
+void CountNothing(int32_t, std::string_view) {}
+
+// The hotkeys and the channel commands log as they go: entries, numbers and result names are
+// put together without a single allocation.
+TEST(StatusLogLines, AreBuiltInPlaceCutAtTheirEndAndNeverAllocate) {
+  if (__sanitizer_install_malloc_and_free_hooks == nullptr) {
+    GTEST_SKIP() << "this build cannot count allocations";
+  }
+  static const int installed = __sanitizer_install_malloc_and_free_hooks(
+      [](const volatile void*, size_t) { g_allocations += g_counting ? 1 : 0; },
+      [](const volatile void*) {});
+  (void)installed;
+  StatusLog::SetObserverForTesting(&CountNothing);
+  g_allocations = 0;
+  g_counting = true;
+  StatusLog::LogStep(kLogStepLevel, "Route Crossbar pins ... ");
+  StatusLog::LogFailure(kLogFailureLevel, kFail);
+  StatusLog::LogResult(kLogFailureLevel, kPointer);
+  LogLine line;
+  line << "Set stream format "
+       << "YUY2 " << int64_t{-640} << "x" << int64_t{480};
+  line.Hex(0x8004022A);
+  StatusLog::LogStep(kLogStepLevel, line.View());
+  g_counting = false;
+  StatusLog::SetObserverForTesting(nullptr);
+  EXPECT_EQ(g_allocations, 0);
+  EXPECT_EQ(line.View(), "Set stream format YUY2 -640x4800x8004022A");
+
+  LogLine full;
+  for (int i = 0; i < 100; ++i) {
+    full << "0123456789";
+  }
+  full << INT64_MIN;
+  EXPECT_EQ(full.View().size(), 256u);
+  LogLine minimum;
+  EXPECT_EQ((minimum << INT64_MIN).View(), "-9223372036854775808");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ namespace kvx {
 namespace {
 
 std::vector<std::pair<int32_t, std::string>> g_log;
-void Observe(int32_t level, const std::string& text) {
+void Observe(int32_t level, std::string_view text) {
   g_log.emplace_back(level, text);
 }
 

@@ -8,7 +8,7 @@
 namespace kvx::test {
 namespace {
 
-void Observe(int32_t level, const std::string& text) {
+void Observe(int32_t level, std::string_view text) {
   PipCardTest::Log().emplace_back(level, text);
 }
 
