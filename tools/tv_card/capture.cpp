@@ -90,8 +90,9 @@ HRESULT CapturePin::OnConnectionComplete(IPin* peer) {
   ReadLayout(connectionType().get(), &layout);
   // Buffers for the largest frame of the format, as drivers allocate them: a size changed while
   // streaming still fits.
-  layout.width = kLargestSize.cx;
-  layout.height = kLargestSize.cy;
+  const SIZE largest = LargestOffered(layout.format);
+  layout.width = static_cast<int>(largest.cx);
+  layout.height = static_cast<int>(largest.cy);
   if (FAILED(receiver_->GetAllocator(allocator_.put()))) {
     hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                           allocator_.put_void());
@@ -147,7 +148,8 @@ void CapturePin::StreamLayout(const FrameLayout& layout) {
 CaptureFilter::CaptureFilter()
     : CardFilter(Role::kCapture),
       hasPreview_(!FaultOn(fault::kNoPreview)),
-      videoIn_(this, &filterLock_, L"Analog Video In", PINDIR_INPUT, MEDIATYPE_AnalogVideo),
+      videoIn_(this, &filterLock_, L"Analog Video In", PINDIR_INPUT, MEDIATYPE_AnalogVideo,
+               Wire::kDecoderVideo),
       capture_(this, &filterLock_, L"Capture", PIN_CATEGORY_CAPTURE),
       preview_(this, &filterLock_, L"Preview", PIN_CATEGORY_PREVIEW),
       stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
@@ -228,7 +230,7 @@ HRESULT CaptureFilter::Pause() {
 
 HRESULT CaptureFilter::Run(REFERENCE_TIME start) {
   kvx::ScopedLock lock(filterLock_);
-  if (FaultOn(fault::kRunFails)) {
+  if (FaultOn(fault::kRunFails) || TakeFailedRun(Card()->Number())) {
     const HRESULT paused = State() == State_Stopped ? Pause() : S_OK;
     return FAILED(paused) ? paused : kDeviceFailure;
   }

@@ -38,6 +38,10 @@ namespace tvcard {
 
 class CaptureFilter;
 
+// Forgets every card's comings and goings (lost-return, slow-return, error-abort); at
+// registration, so each test starts with a card that is there.
+void ResetCardFaults();
+
 // The last media type a pin received in SetFormat, copied into caller-owned fields, and
 // forgotten; S_FALSE when none came since the last call. Any thread.
 HRESULT LastSetFormat(AM_MEDIA_TYPE* type);
@@ -155,12 +159,15 @@ class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
  private:
   // Whether the card's device is away after it was lost (lost-return). Any thread.
   static bool Away(int card);
+  // Whether the card's device is back from slow-return and this Run is its first; once.
+  static bool TakeFailedRun(int card);
   void StartStreaming();
   void EndStreaming();
   struct StreamFaults {
     bool lose;
     bool comeBack;
     bool stall;
+    bool abort;
     bool changeFormat;
   };
   void Stream(std::vector<Outlet> outlets, std::shared_ptr<CardState> card, StreamFaults faults);

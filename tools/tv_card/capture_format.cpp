@@ -2,6 +2,7 @@
 
 #include <dvdmedia.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -23,9 +24,6 @@ constexpr PixelInfo kPixels[] = {
     {kvx::kSubtypeUyvy, PixelFormat::kUyvy, 16, MAKEFOURCC('U', 'Y', 'V', 'Y')},
     {kvx::kSubtypeRgb24, PixelFormat::kRgb24, 24, BI_RGB},
 };
-constexpr int kSizeCount = static_cast<int>(std::size(kOfferedSizes));
-constexpr int kCapabilityCount = static_cast<int>(std::size(kPixels)) * kSizeCount;
-
 static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128);
 
 const PixelInfo* PixelOf(const GUID& subtype) {
@@ -39,15 +37,6 @@ const PixelInfo* PixelOf(const GUID& subtype) {
 
 const PixelInfo& PixelOf(PixelFormat format) {
   return kPixels[static_cast<int>(format)];
-}
-
-bool SizeOffered(LONG width, LONG height) {
-  for (const SIZE& size : kOfferedSizes) {
-    if (size.cx == width && size.cy == height) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // A layout the card offers; its RGB24 frames come top row first under top-down-rgb.
@@ -64,14 +53,43 @@ bool EmptyOrWhole(const RECT& r, const FrameLayout& layout) {
 // What a strict driver checks of a type ReadLayout could read: every field that the subtype
 // and the size decide, and the row order it produces.
 bool Consistent(const AM_MEDIA_TYPE& type, const FrameLayout& layout) {
+  // Both blocks start with the rectangles.
   const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-  const BITMAPINFOHEADER& header = vih.bmiHeader;
+  const BITMAPINFOHEADER& header = *HeaderOf(type);
   const PixelInfo& pixel = PixelOf(layout.format);
   const DWORD bytes = static_cast<DWORD>(FrameBytes(layout));
   return header.biBitCount == pixel.bits && header.biCompression == pixel.compression &&
          header.biPlanes == 1 && header.biSizeImage == bytes && type.lSampleSize == bytes &&
          EmptyOrWhole(vih.rcSource, layout) && EmptyOrWhole(vih.rcTarget, layout) &&
          layout.topDown == Offered(layout.format, {layout.width, layout.height}).topDown;
+}
+
+REFERENCE_TIME IntervalOf(const AM_MEDIA_TYPE& type) {
+  return type.formattype == FORMAT_VideoInfo2
+             ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame
+             : reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+}
+
+bool Allows(const Offer& offer, const FrameLayout& layout) {
+  const auto on = [](LONG v, LONG low, LONG high, int step) {
+    return v >= low && v <= high && (step <= 0 || (v - low) % step == 0);
+  };
+  return offer.format == layout.format &&
+         on(layout.width, offer.min.cx, offer.max.cx, offer.stepX) &&
+         on(layout.height, offer.min.cy, offer.max.cy, offer.stepY);
+}
+
+// The capability that allows the layout in this block type; false for none. A pin whose
+// current format is a VIDEOINFOHEADER2 (current-vih2) takes that block type for any format.
+bool FindOffer(const FrameLayout& layout, bool videoInfo2, Offer* found) {
+  for (const Offer& offer : Offers()) {
+    if (Allows(offer, layout) &&
+        (!videoInfo2 || offer.videoInfo2 || FaultOn(fault::kCurrentVideoInfo2))) {
+      *found = offer;
+      return true;
+    }
+  }
+  return false;
 }
 
 // The same description in a VIDEOINFOHEADER2 block.
@@ -109,24 +127,68 @@ bool SameLayout(const FrameLayout& a, const FrameLayout& b) {
 
 }  // namespace
 
+const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& type) {
+  if (type.pbFormat == nullptr) {
+    return nullptr;
+  }
+  if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+  }
+  if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
+  }
+  return nullptr;
+}
+
 bool ReadLayout(const AM_MEDIA_TYPE& type, FrameLayout* layout) {
-  if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo ||
-      type.cbFormat < sizeof(VIDEOINFOHEADER) || type.pbFormat == nullptr) {
-    return false;
-  }
+  const BITMAPINFOHEADER* header = HeaderOf(type);
   const PixelInfo* pixel = PixelOf(type.subtype);
-  const BITMAPINFOHEADER& header =
-      reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
-  if (pixel == nullptr) {
+  if (type.majortype != MEDIATYPE_Video || header == nullptr || pixel == nullptr) {
     return false;
   }
-  const bool topDown = pixel->format == PixelFormat::kRgb24 && header.biHeight < 0;
-  const LONG height = topDown ? -header.biHeight : header.biHeight;
-  if (!SizeOffered(header.biWidth, height)) {
+  const bool topDown = pixel->format == PixelFormat::kRgb24 && header->biHeight < 0;
+  const LONG height = topDown ? -header->biHeight : header->biHeight;
+  const FrameLayout read{pixel->format, static_cast<int>(header->biWidth), static_cast<int>(height),
+                         topDown};
+  Offer offer;
+  if (!FindOffer(read, type.formattype == FORMAT_VideoInfo2, &offer)) {
     return false;
   }
-  *layout = {pixel->format, static_cast<int>(header.biWidth), static_cast<int>(height), topDown};
+  *layout = read;
   return true;
+}
+
+std::vector<Offer> Offers() {
+  std::vector<Offer> offers;
+  const REFERENCE_TIME fastest = FrameInterval(AnalogVideo_NTSC_M);
+  const REFERENCE_TIME pal = FrameInterval(AnalogVideo_PAL_B);
+  const bool foreign = FaultOn(fault::kForeignCaps);
+  for (const PixelInfo& pixel : kPixels) {
+    const bool videoInfo2 = foreign && pixel.format == PixelFormat::kUyvy;
+    const GUID subtype =
+        foreign && pixel.format == PixelFormat::kRgb24 ? MEDIASUBTYPE_RGB32 : pixel.subtype;
+    if (FaultOn(fault::kRateLimits)) {
+      // Up to 30 frames a second below the largest size, 25 alone at it; sizes in steps.
+      offers.push_back(
+          {pixel.format, subtype, {160, 120}, {352, 288}, 32, 16, fastest, pal, videoInfo2});
+      offers.push_back({pixel.format, subtype, {384, 288}, {384, 288}, 0, 0, pal, pal, videoInfo2});
+      continue;
+    }
+    for (const SIZE& size : kOfferedSizes) {
+      offers.push_back({pixel.format, subtype, size, size, 0, 0, fastest, pal, videoInfo2});
+    }
+  }
+  return offers;
+}
+
+SIZE LargestOffered(PixelFormat format) {
+  SIZE largest = {0, 0};
+  for (const Offer& offer : Offers()) {
+    if (offer.format == format && offer.max.cx * offer.max.cy > largest.cx * largest.cy) {
+      largest = offer.max;
+    }
+  }
+  return largest;
 }
 
 kvx::MediaTypeValue Describe(const FrameLayout& layout, REFERENCE_TIME interval) {
@@ -178,8 +240,18 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* type) {
   }
   RememberSetFormat(*type);
   FrameLayout layout;
-  if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, &layout) ||
-      (FaultOn(fault::kStrictFormat) && !Consistent(*type, layout))) {
+  if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, &layout)) {
+    return VFW_E_INVALIDMEDIATYPE;
+  }
+  // A driver with rate limits checks the whole block, and the frame rate at that size.
+  const bool limits = FaultOn(fault::kRateLimits);
+  if ((FaultOn(fault::kStrictFormat) || limits) && !Consistent(*type, layout)) {
+    return VFW_E_INVALIDMEDIATYPE;
+  }
+  Offer offer;
+  FindOffer(layout, type->formattype == FORMAT_VideoInfo2, &offer);
+  const REFERENCE_TIME interval = IntervalOf(*type);
+  if (limits && (interval < offer.minInterval || interval > offer.maxInterval)) {
     return VFW_E_INVALIDMEDIATYPE;
   }
   kvx::ComPtr<IFilterGraph> graph;
@@ -237,7 +309,7 @@ HRESULT CapturePin::GetNumberOfCapabilities(int* count, int* size) {
   if (count == nullptr || size == nullptr) {
     return E_POINTER;
   }
-  *count = kCapabilityCount;
+  *count = static_cast<int>(Offers().size());
   *size = FaultOn(fault::kShortCaps) ? 64 : sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
 }
@@ -250,17 +322,19 @@ HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   if (index < 0) {
     return E_INVALIDARG;
   }
-  if (index >= kCapabilityCount) {
+  const std::vector<Offer> offers = Offers();
+  if (index >= static_cast<int>(offers.size())) {
     return S_FALSE;
   }
-  const SIZE size = kOfferedSizes[index % kSizeCount];
-  const FrameLayout layout = Offered(kPixels[index / kSizeCount].format, size);
-  kvx::MediaTypeValue described = Describe(layout, Interval());
-  if (FaultOn(fault::kForeignCaps) && layout.format == PixelFormat::kUyvy) {
+  const Offer& offer = offers[static_cast<size_t>(index)];
+  const SIZE size = offer.max;
+  const FrameLayout layout = Offered(offer.format, size);
+  kvx::MediaTypeValue described =
+      Describe(layout, std::clamp(Interval(), offer.minInterval, offer.maxInterval));
+  if (offer.videoInfo2) {
     described = InVideoInfo2(described);
-  } else if (FaultOn(fault::kForeignCaps) && layout.format == PixelFormat::kRgb24) {
-    described.mutable_type()->subtype = MEDIASUBTYPE_RGB32;
   }
+  described.mutable_type()->subtype = offer.subtype;
   *type = described.NewTaskCopy();
   if (*type == nullptr || (*type)->pbFormat == nullptr) {
     kvx::DeleteTaskMediaType(*type);
@@ -276,11 +350,14 @@ HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   c.MaxCroppingSize = {720, 576};
   c.CropGranularityX = c.CropGranularityY = 1;
   c.CropAlignX = c.CropAlignY = 1;
-  c.MinOutputSize = c.MaxOutputSize = size;
+  c.MinOutputSize = offer.min;
+  c.MaxOutputSize = offer.max;
+  c.OutputGranularityX = offer.stepX;
+  c.OutputGranularityY = offer.stepY;
   c.StretchTapsX = c.StretchTapsY = 2;
   c.ShrinkTapsX = c.ShrinkTapsY = 2;
-  c.MinFrameInterval = FrameInterval(AnalogVideo_NTSC_M);
-  c.MaxFrameInterval = FrameInterval(AnalogVideo_PAL_B);
+  c.MinFrameInterval = offer.minInterval;
+  c.MaxFrameInterval = offer.maxInterval;
   c.MinBitsPerSecond = static_cast<LONG>(bitsPerFrame * 25);
   c.MaxBitsPerSecond = static_cast<LONG>(bitsPerFrame * 30);
   std::memcpy(caps, &c, sizeof c);
@@ -292,14 +369,15 @@ HRESULT CapturePin::GetMediaType(int position, kvx::MediaTypeValue* type) {
     return E_INVALIDARG;
   }
   kvx::ScopedLock lock(pinLock());
-  const int count = formatSet_ ? 1 : 1 + kCapabilityCount;
+  const std::vector<Offer> offers = Offers();
+  const int count = formatSet_ ? 1 : 1 + static_cast<int>(offers.size());
   if (position >= count) {
     return VFW_S_NO_MORE_ITEMS;
   }
   FrameLayout layout = format_;
   if (position > 0) {
-    layout = Offered(kPixels[(position - 1) / kSizeCount].format,
-                     kOfferedSizes[(position - 1) % kSizeCount]);
+    const Offer& offer = offers[static_cast<size_t>(position - 1)];
+    layout = Offered(offer.format, offer.max);
   }
   *type = Describe(layout, Interval());
   if (!formatSet_ && FaultOn(fault::kTypesAfterFormat)) {
@@ -314,8 +392,7 @@ HRESULT CapturePin::AcceptMediaType(const AM_MEDIA_TYPE& type) {
     return S_FALSE;
   }
   // The sample layout must be the one the subtype says.
-  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-  if (vih->bmiHeader.biBitCount != PixelOf(layout.format).bits) {
+  if (HeaderOf(type)->biBitCount != PixelOf(layout.format).bits) {
     return S_FALSE;
   }
   kvx::ScopedLock lock(pinLock());

@@ -10,8 +10,24 @@ namespace {
 // Until when each card is away after its device was lost (lost-return), as a tick count; 0 when
 // it is there.
 std::atomic<DWORD> g_awayUntil[kCardCount + 1] = {};
+// The card is back from slow-return and its next Run fails once.
+std::atomic<bool> g_failNextRun[kCardCount + 1] = {};
+// The card's stream aborted once (error-abort); filters made after it stream on.
+std::atomic<bool> g_aborted[kCardCount + 1] = {};
 
 }  // namespace
+
+void ResetCardFaults() {
+  for (int card = 0; card <= kCardCount; ++card) {
+    g_awayUntil[card] = 0;
+    g_failNextRun[card] = false;
+    g_aborted[card] = false;
+  }
+}
+
+bool CaptureFilter::TakeFailedRun(int card) {
+  return !Away(card) && g_failNextRun[card].exchange(false);
+}
 
 bool CaptureFilter::Away(int card) {
   const DWORD until = g_awayUntil[card].load();
@@ -47,8 +63,9 @@ void CaptureFilter::StartStreaming() {
     }
   }
   ResetEvent(stop_);
-  const bool comeBack = FaultOn(fault::kLostReturn);
+  const bool comeBack = FaultOn(fault::kLostReturn) || FaultOn(fault::kSlowReturn);
   const StreamFaults faults{FaultOn(fault::kLost) || comeBack, comeBack, FaultOn(fault::kStall),
+                            FaultOn(fault::kErrorAbort) && !g_aborted[Card()->Number()],
                             FaultOn(fault::kFormatChange)};
   thread_ = std::thread(&CaptureFilter::Stream, this, std::move(outlets), Card(), faults);
 }
@@ -93,10 +110,19 @@ void CaptureFilter::Stream(std::vector<Outlet> outlets, std::shared_ptr<CardStat
     if (faults.lose && number == kLostAfterFrames) {
       lost_ = true;
       if (faults.comeBack) {
+        // Back later; slow-return's device fails the first Run it gets then.
+        g_failNextRun[card->Number()] = FaultOn(fault::kSlowReturn);
         g_awayUntil[card->Number()] = (GetTickCount() + kReturnAfterMs) | 1;
         StartReturn();
       }
       NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(Outer()), 0);
+      continue;
+    }
+    if (faults.abort && number == kErrorAbortFrame) {
+      // The stream breaks off with an error; this filter delivers nothing more.
+      g_aborted[card->Number()] = true;
+      lost_ = true;
+      NotifyEvent(EC_ERRORABORT, kDeviceFailure, 0);
       continue;
     }
     if (faults.stall && number == kStallFrame && !stalled) {

@@ -53,7 +53,8 @@ HRESULT CardFilter::Load(IPropertyBag* bag, IErrorLog* log) {
   const std::wstring text = path.vt == VT_BSTR && path.bstrVal != nullptr ? path.bstrVal : L"";
   VariantClear(&path);
   for (int number = 1; number <= kCardCount; ++number) {
-    if (text == DevicePath(number, role_) || text == DevicePath(number, role_, true)) {
+    if (text == DevicePath(number, role_) || text == DevicePath(number, role_, true) ||
+        (number == 2 && text == DualSetPath(role_))) {
       kvx::ScopedLock lock(filterLock_);
       if (State() != State_Stopped) {
         return VFW_E_NOT_STOPPED;

@@ -25,14 +25,16 @@ bool IsVideo(LONG type) {
 
 CrossbarFilter::CrossbarFilter()
     : CardFilter(Role::kCrossbar),
-      tunerVideoIn_(this, &filterLock_, L"0: Video Tuner In", PINDIR_INPUT, MEDIATYPE_AnalogVideo),
+      tunerVideoIn_(this, &filterLock_, L"0: Video Tuner In", PINDIR_INPUT, MEDIATYPE_AnalogVideo,
+                    Wire::kTunerVideo),
       compositeIn_(this, &filterLock_, L"1: Video Composite In", PINDIR_INPUT,
                    MEDIATYPE_AnalogVideo),
       sVideoIn_(this, &filterLock_, L"2: Video SVideo In", PINDIR_INPUT, MEDIATYPE_AnalogVideo),
-      tunerAudioIn_(this, &filterLock_, L"3: Audio Tuner In", PINDIR_INPUT, MEDIATYPE_AnalogAudio),
+      tunerAudioIn_(this, &filterLock_, L"3: Audio Tuner In", PINDIR_INPUT, MEDIATYPE_AnalogAudio,
+                    Wire::kTvAudioOut),
       lineAudioIn_(this, &filterLock_, L"4: Audio Line In", PINDIR_INPUT, MEDIATYPE_AnalogAudio),
       videoDecoderOut_(this, &filterLock_, L"0: Video Decoder Out", PINDIR_OUTPUT,
-                       MEDIATYPE_AnalogVideo),
+                       MEDIATYPE_AnalogVideo, Wire::kDecoderVideo),
       audioDecoderOut_(this, &filterLock_, L"1: Audio Decoder Out", PINDIR_OUTPUT,
                        MEDIATYPE_AnalogAudio) {}
 
@@ -129,8 +131,10 @@ HRESULT CrossbarFilter::get_CrossbarPinInfo(BOOL isInput, LONG index, LONG* rela
 
 TvAudioFilter::TvAudioFilter()
     : CardFilter(Role::kTvAudio),
-      in_(this, &filterLock_, L"TVAudio In", PINDIR_INPUT, MEDIATYPE_AnalogAudio),
-      out_(this, &filterLock_, L"TVAudio Out", PINDIR_OUTPUT, MEDIATYPE_AnalogAudio) {}
+      in_(this, &filterLock_, L"TVAudio In", PINDIR_INPUT, MEDIATYPE_AnalogAudio,
+          Wire::kTunerAudio),
+      out_(this, &filterLock_, L"TVAudio Out", PINDIR_OUTPUT, MEDIATYPE_AnalogAudio,
+           Wire::kTvAudioOut) {}
 
 kvx::PinBase* TvAudioFilter::PinAt(int index) {
   return index == 0 ? &in_ : index == 1 ? &out_ : nullptr;

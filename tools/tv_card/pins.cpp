@@ -1,5 +1,8 @@
 #include "tools/tv_card/pins.h"
 
+#include <cstring>
+
+#include "tools/tv_card/card_filter.h"
 #include "video/com_ptr.h"
 
 namespace tvcard {
@@ -22,8 +25,54 @@ bool Complete(const AM_MEDIA_TYPE& type) {
 }  // namespace
 
 CardPin::CardPin(kvx::FilterBase* filter, kvx::CriticalSection* lock, const wchar_t* name,
-                 PIN_DIRECTION direction)
-    : PinBase(filter, lock, name, direction) {}
+                 PIN_DIRECTION direction, Wire wire)
+    : PinBase(filter, lock, name, direction), wire_(wire) {}
+
+HRESULT CardPin::QueryInterface(REFIID iid, void** out) {
+  return PinBase::QueryInterface(iid, out);
+}
+
+ULONG CardPin::AddRef() {
+  return PinBase::AddRef();
+}
+
+ULONG CardPin::Release() {
+  return PinBase::Release();
+}
+
+HRESULT CardPin::LookupInterface(REFIID iid, void** out) {
+  if (iid == __uuidof(IKsPin) && FaultOn(fault::kMediums)) {
+    *out = static_cast<IKsPin*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return PinBase::LookupInterface(iid, out);
+}
+
+HRESULT CardPin::KsQueryMediums(PKSMULTIPLE_ITEM* mediums) {
+  if (mediums == nullptr) {
+    return E_POINTER;
+  }
+  const ULONG bytes = sizeof(KSMULTIPLE_ITEM) + sizeof(KSPIN_MEDIUM);
+  auto* list = static_cast<KSMULTIPLE_ITEM*>(CoTaskMemAlloc(bytes));
+  if (list == nullptr) {
+    return E_OUTOFMEMORY;
+  }
+  list->Size = bytes;
+  list->Count = 1;
+  KSPIN_MEDIUM medium = {};
+  if (wire_ == Wire::kNone) {
+    // KSMEDIUMSETID_Standard: no particular wire.
+    medium.Set = {0x4747B320, 0x62CE, 0x11CF, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
+  } else {
+    const int card = static_cast<CardFilter*>(filter())->Card()->Number();
+    medium.Set = kCardMediumSet;
+    medium.Id = static_cast<ULONG>(card * 16 + static_cast<int>(wire_));
+  }
+  std::memcpy(list + 1, &medium, sizeof medium);
+  *mediums = list;
+  return S_OK;
+}
 
 HRESULT CardPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
   if (Direction() != PINDIR_OUTPUT) {
@@ -79,8 +128,8 @@ HRESULT CardPin::TryConnect(IPin* receivePin, const AM_MEDIA_TYPE& type) {
 }
 
 AnalogPin::AnalogPin(kvx::FilterBase* filter, kvx::CriticalSection* lock, const wchar_t* name,
-                     PIN_DIRECTION direction, const GUID& majorType)
-    : CardPin(filter, lock, name, direction), majorType_(majorType) {}
+                     PIN_DIRECTION direction, const GUID& majorType, Wire wire)
+    : CardPin(filter, lock, name, direction, wire), majorType_(majorType) {}
 
 HRESULT AnalogPin::GetMediaType(int position, kvx::MediaTypeValue* type) {
   if (position < 0) {

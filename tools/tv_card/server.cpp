@@ -168,6 +168,8 @@ std::wstring InstanceKey(const std::wstring& name, Role role) {
 
 // Sorts after the cards' entries, so the enumerator lists it last.
 constexpr wchar_t kUnreadableName[] = L"KvxTvCardZ";
+// Sorts before them.
+constexpr wchar_t kFirstName[] = L"KvxTvCard0";
 
 // An entry whose texts are binary values.
 HRESULT WriteUnreadable(Role role) {
@@ -227,6 +229,7 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
+  ResetCardFaults();
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(g_module, path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) {
@@ -245,9 +248,14 @@ STDAPI DllRegisterServer() {
   const bool withPath = !FaultOn(fault::kNoDevicePath);
   const bool withName = !FaultOn(fault::kNoFriendlyName);
   const bool replugged = FaultOn(fault::kReplug);
+  const bool dualSet = FaultOn(fault::kDualSet);
   for (int card = 1; card <= (replugged ? 1 : kCardCount) && SUCCEEDED(hr); ++card) {
     for (Role role : kRoles) {
-      const std::wstring key = InstanceKey(InstanceName(card), role);
+      // Set 2's tuner is listed first: the order says nothing about which set is which.
+      const std::wstring key = InstanceKey(
+          dualSet && card == 2 && role == Role::kTuner ? kFirstName : InstanceName(card), role);
+      const std::wstring devicePath =
+          dualSet && card == 2 ? DualSetPath(role) : DevicePath(card, role, replugged);
       if (SUCCEEDED(hr)) {
         hr = WriteKey(key, {{L"CLSID", GuidText(ClassOf(role))}});
       }
@@ -255,7 +263,7 @@ STDAPI DllRegisterServer() {
         hr = WriteKey(key, {{L"FriendlyName", FriendlyNameOf(role)}});
       }
       if (SUCCEEDED(hr) && withPath) {
-        hr = WriteKey(key, {{L"DevicePath", DevicePath(card, role, replugged)}});
+        hr = WriteKey(key, {{L"DevicePath", devicePath}});
       }
     }
   }
@@ -269,8 +277,10 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
   HRESULT hr = S_OK;
-  for (int card = 1; card <= kCardCount + 1; ++card) {
-    const std::wstring name = card <= kCardCount ? InstanceName(card) : kUnreadableName;
+  for (int card = 0; card <= kCardCount + 1; ++card) {
+    const std::wstring name = card == 0            ? kFirstName
+                              : card <= kCardCount ? InstanceName(card)
+                                                   : kUnreadableName;
     for (Role role : kRoles) {
       const HRESULT deleted = DeleteKey(InstanceKey(name, role));
       hr = SUCCEEDED(hr) ? deleted : hr;

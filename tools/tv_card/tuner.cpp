@@ -89,8 +89,10 @@ KSPIN_MEDIUM Medium(int card) {
 
 TunerFilter::TunerFilter()
     : CardFilter(Role::kTuner),
-      video_(this, &filterLock_, L"Analog Video", PINDIR_OUTPUT, MEDIATYPE_AnalogVideo),
-      audio_(this, &filterLock_, L"Analog Audio", PINDIR_OUTPUT, MEDIATYPE_AnalogAudio) {}
+      video_(this, &filterLock_, L"Analog Video", PINDIR_OUTPUT, MEDIATYPE_AnalogVideo,
+             Wire::kTunerVideo),
+      audio_(this, &filterLock_, L"Analog Audio", PINDIR_OUTPUT, MEDIATYPE_AnalogAudio,
+             Wire::kTunerAudio) {}
 
 HRESULT TunerFilter::QueryInterface(REFIID iid, void** out) {
   return CardFilter::QueryInterface(iid, out);

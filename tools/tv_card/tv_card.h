@@ -112,6 +112,13 @@ inline std::wstring DevicePath(int card, Role role, bool replugged = false) {
          category + L"\\" + KeyOf(role);
 }
 
+// Card 2's devices under dual-set: card 1's instance part, told apart from card 1's devices by
+// the reference string alone ("tuner2" after "tuner"), as a board whose one function carries
+// two tuner, crossbar and capture sets.
+inline std::wstring DualSetPath(Role role) {
+  return DevicePath(1, role) + L"2";
+}
+
 // The name of the card's key under each category's Instance key.
 inline std::wstring InstanceName(int card) {
   return L"KvxTvCard" + std::to_wstring(card);
@@ -186,6 +193,16 @@ inline constexpr wchar_t kStrictFormat[] = L"strict-format";
 inline constexpr wchar_t kTopDownRgb[] = L"top-down-rgb";
 // At kFormatChangeFrame the pin switches 320x240 <-> 352x288 through QueryAccept and a sample.
 inline constexpr wchar_t kFormatChange[] = L"format-change";
+// As lost-return, but the first Run after the device is back fails, as while firmware loads.
+inline constexpr wchar_t kSlowReturn[] = L"slow-return";
+// At frame kErrorAbortFrame EC_ERRORABORT (kDeviceFailure); a capture filter made anew streams.
+inline constexpr wchar_t kErrorAbort[] = L"error-abort";
+// Frame rates per size (kRateLimits) and a size granularity; SetFormat refuses blocks outside.
+inline constexpr wchar_t kRateLimits[] = L"rate-limits";
+// The pins answer IKsPin with kernel-streaming mediums that join one card's devices (pins.h).
+inline constexpr wchar_t kMediums[] = L"mediums";
+// DllRegisterServer registers card 2 under card 1's instance part: DualSetPath(role).
+inline constexpr wchar_t kDualSet[] = L"dual-set";
 }  // namespace fault
 
 // The 25th frame, one second into the stream.
@@ -194,6 +211,7 @@ inline constexpr int kFormatChangeFrame = 24;
 inline constexpr int kLostAfterFrames = 5;
 inline constexpr DWORD kReturnAfterMs = 2000;
 inline constexpr int kStallFrame = 24;
+inline constexpr int kErrorAbortFrame = 24;
 inline constexpr DWORD kStallMs = 4000;
 
 // Results of the faults.
