@@ -16,7 +16,7 @@ namespace {
 
 constexpr DWORD kClassContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
-void Step(const char* text) {
+void Step(std::string_view text) {
   StatusLog::LogStep(kLogStepLevel, text);
 }
 
@@ -26,6 +26,7 @@ struct DeviceStep {
   DeviceKind kind;
   std::string PipSettings::*savedName;
   std::string PipSettings::*savedPath;
+  uint32_t PipSettings::*nameWasUnique;
   const char* addText;
   const wchar_t* nameInGraph;
   ComPtr<IBaseFilter> CaptureGraph::*field;
@@ -34,32 +35,50 @@ struct DeviceStep {
 const DeviceStep kDeviceSteps[] = {
     {"Search TVTunerDevice ... ", &AM_KSCATEGORY_TVTUNER, DeviceKind::kTuner,
      &PipSettings::TVTunerDeviceName, &PipSettings::TVTunerDevicePath,
-     "Add TV Tuner Devise to Graph... ", L"TV Tuner", &CaptureGraph::tuner},
+     &PipSettings::TVTunerDeviceNameUnique, "Add TV Tuner Devise to Graph... ", L"TV Tuner",
+     &CaptureGraph::tuner},
     {"Search TVAudioDevice ... ", &AM_KSCATEGORY_TVAUDIO, DeviceKind::kTvAudio,
      &PipSettings::TVAudioDeviceName, &PipSettings::TVAudioDevicePath,
-     "Add TV Audio Devise to Graph... ", L"TV Audio", &CaptureGraph::tvAudio},
+     &PipSettings::TVAudioDeviceNameUnique, "Add TV Audio Devise to Graph... ", L"TV Audio",
+     &CaptureGraph::tvAudio},
     {"Search CrossbarDevice ... ", &AM_KSCATEGORY_CROSSBAR, DeviceKind::kCrossbar,
      &PipSettings::CrossbarDeviceName, &PipSettings::CrossbarDevicePath,
-     "Add Crossbar Devise to Graph... ", L"Crossbar", &CaptureGraph::crossbar},
+     &PipSettings::CrossbarDeviceNameUnique, "Add Crossbar Devise to Graph... ", L"Crossbar",
+     &CaptureGraph::crossbar},
     {"Search CaptureDevice ... ", &CLSID_VideoInputDeviceCategory, DeviceKind::kCapture,
      &PipSettings::CaptureDeviceName, &PipSettings::CaptureDevicePath,
-     "Add Video Capture (Devise) to Graph... ", L"Capture Device", &CaptureGraph::capture},
+     &PipSettings::CaptureDeviceNameUnique, "Add Video Capture (Devise) to Graph... ",
+     L"Capture Device", &CaptureGraph::capture},
 };
 
 bool AddDevices(CaptureGraph& g) {
-  PipSettings& settings = Settings().current;
+  const PipSettings& settings = Settings().current;
+  Rebinding& rebound = BuildRebinding();
+  rebound = {};
   for (const DeviceStep& step : kDeviceSteps) {
     Step(step.searchText);
     ComPtr<IBaseFilter>& filter = g.*step.field;
-    std::string rebound;
-    const HRESULT found = FindDevice(*step.category, &filter, Devices(step.kind),
-                                     settings.*step.savedPath, settings.*step.savedName, &rebound);
+    const SavedDevice saved{settings.*step.savedName, settings.*step.savedPath,
+                            settings.*step.nameWasUnique != 0};
+    BindDecision decision;
+    const HRESULT found = FindDevice(*step.category, &filter, Devices(step.kind), saved, &decision);
     if (FAILED(found)) {
       StatusLog::LogResult(kLogFailureLevel, found);
       return false;
     }
-    if (!rebound.empty()) {
-      settings.*step.savedPath = rebound;  // saved at Done, as any changed setting
+    if (const std::string_view why = BindReasonText(decision.reason); !why.empty()) {
+      LogLine line;
+      line << why << saved.name;
+      if (decision.row > 0) {
+        line << " at " << Devices(step.kind)[static_cast<size_t>(decision.row)].path;
+      }
+      Step(line.View());
+    }
+    if (decision.reason == BindReason::kByName && filter) {
+      // Used for this graph; the settings take the new path only once this graph runs.
+      rebound.from[static_cast<int>(step.kind)] = settings.*step.savedPath;
+      rebound.path[static_cast<int>(step.kind)] =
+          Devices(step.kind)[static_cast<size_t>(decision.row)].path;
     }
     if (!filter) {
       continue;
@@ -175,14 +194,46 @@ CaptureGraph& Graph() {
   return graph;
 }
 
+Rebinding& BuildRebinding() {
+  static Rebinding rebound;
+  return rebound;
+}
+
+bool KeepRebinding(PipSettings& settings) {
+  Rebinding& rebound = BuildRebinding();
+  if (!rebound.Any() || !rebound.ran) {
+    return false;
+  }
+  const bool oneCard = RebindingIsOneCard(rebound, AllDevices());
+  bool kept = false;
+  for (const DeviceStep& step : kDeviceSteps) {
+    const int kind = static_cast<int>(step.kind);
+    // A choice the user changed meanwhile is the user's.
+    if (oneCard && !rebound.path[kind].empty() && settings.*step.savedPath == rebound.from[kind]) {
+      settings.*step.savedPath = rebound.path[kind];
+      kept = true;
+    }
+  }
+  Step(oneCard ? "Devices found by their names saved ... "
+               : "Devices found by their names not saved: they are not one card's alone ... ");
+  rebound = {};
+  return kept;
+}
+
 CriticalSection& GraphLock() {
   static CriticalSection lock;
   return lock;
 }
 
+bool& MissedDevice() {
+  static bool missed = false;
+  return missed;
+}
+
 bool BuildGraph() {
   ScopedLock lock(GraphLock());
   CaptureGraph& g = Graph();
+  MissedDevice() = false;
   Formats().assign(1, FormatRow(kFormatDefault));
 
   Step("Get IGraphBuilder Interface... ");
@@ -209,6 +260,15 @@ bool BuildGraph() {
     return false;
   }
   // The tuner and the TV audio device may be missing; the crossbar and the capture device not.
+  const PipSettings& s = Settings().current;
+  MissedDevice() = (!g.crossbar && !s.CrossbarDevicePath.empty()) ||
+                   (!g.capture && !s.CaptureDevicePath.empty());
+  if (!g.crossbar && !s.CrossbarDevicePath.empty()) {
+    Step("Crossbar device not present ... ");
+  }
+  if (!g.capture && !s.CaptureDevicePath.empty()) {
+    Step("Capture device not present ... ");
+  }
   if (!g.crossbar || !g.capture) {
     return false;
   }

@@ -19,6 +19,8 @@
 
 #include <cstdint>
 
+#include "capture/device_binding.h"
+#include "settings/pip_settings.h"
 #include "video/com_ptr.h"
 #include "video/critical_section.h"
 #include "video/pip_buffer.h"
@@ -41,6 +43,14 @@ struct CaptureGraph {
 
 CaptureGraph& Graph();
 
+// The devices the last build bound by their names; RunGraph notes when that graph runs.
+Rebinding& BuildRebinding();
+// Once the graph built from them ran, and when they are one card's alone, the paths of devices
+// found by their names replace the saved ones that were gone; true when a path changed. The
+// record is emptied either way. Allocates: called where the host's thread may (Start, a
+// rebuild, Done), never on the hotkey paths.
+bool KeepRebinding(PipSettings& settings);
+
 // Guards the record and the work done with its filters: builds, tear-downs, running, stopping,
 // tuning and routing. Taken by the host's thread and its user-interface thread, before any
 // DirectShow lock; never by the frame thread or a streaming thread, so it cannot hold them up.
@@ -50,6 +60,9 @@ CriticalSection& GraphLock();
 // stands. The device lists and the format list are refilled on the way. A failed build keeps
 // what it acquired for TearDownGraph.
 bool BuildGraph();
+// Whether the last build failed for a configured crossbar or capture device that is not there
+// (pulled out, not enumerated yet): its arrival is worth another build.
+bool& MissedDevice();
 // Empties the record, whatever state the graph and its filters are in; never waits on a
 // filter that refused to pause or run.
 void TearDownGraph();

@@ -3,6 +3,8 @@
 #include <oleauto.h>
 
 #include <cwchar>
+#include <utility>
+#include <vector>
 
 #include "plugin/status_log.h"
 
@@ -43,16 +45,22 @@ bool ReadText(IPropertyBag* bag, const wchar_t* name, std::string* text) {
 
 }  // namespace
 
+DeviceList (&AllDevices())[kDeviceKindCount] {
+  static DeviceList lists[kDeviceKindCount];
+  return lists;
+}
+
 DeviceList& Devices(DeviceKind kind) {
-  static DeviceList lists[4];
-  return lists[static_cast<int>(kind)];
+  return AllDevices()[static_cast<int>(kind)];
 }
 
 HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList& list,
-                   const std::string& savedPath, const std::string& savedName,
-                   std::string* rebound) {
+                   const SavedDevice& saved, BindDecision* decision) {
   filter->reset();
   list.assign(1, DeviceEntry{kNoDeviceName, ""});
+  if (decision != nullptr) {
+    *decision = {};
+  }
 
   StatusLog::LogStep(kLogStepLevel, "Create System Device's Enumerator ... ");
   ComPtr<ICreateDevEnum> devices;
@@ -70,12 +78,9 @@ HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList
     return FAILED(hr) ? hr : S_FALSE;
   }
   monikers->Reset();
+  // One per listed row after "< None >".
+  std::vector<ComPtr<IMoniker>> listed;
   ComPtr<IMoniker> moniker;
-  // The saved name's first namesake, and how many there are.
-  ComPtr<IMoniker> namesake;
-  std::string namesakePath;
-  int namesakes = 0;
-  bool pathListed = false;
   while (monikers->Next(1, moniker.put(), nullptr) == S_OK) {
     // One unreadable device must not hide the others, nor fail the search when it comes last.
     ComPtr<IPropertyBag> bag;
@@ -90,25 +95,25 @@ HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList
         !ReadText(bag.get(), L"DevicePath", &entry.path) || entry.path.empty()) {
       continue;
     }
-    list.push_back(entry);
-    if (!*filter && entry.path == savedPath) {
-      pathListed = true;
-      moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter->put_void());
-    }
-    if (!savedName.empty() && entry.name == savedName && namesakes++ == 0) {
-      namesake = moniker;
-      namesakePath = entry.path;
-    }
+    list.push_back(std::move(entry));
+    listed.push_back(moniker);
   }
-  // Only a device that was chosen once and is gone, and only when the name says which it is.
-  if (!pathListed && !savedPath.empty() && namesakes == 1 && rebound != nullptr) {
-    StatusLog::LogStep(kLogStepLevel, "Device found by its name ... ");
-    namesake->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter->put_void());
-    if (*filter) {
-      *rebound = namesakePath;
-    }
+  const BindDecision chosen = ChooseDevice(list, saved);
+  if (chosen.row > 0) {
+    listed[static_cast<size_t>(chosen.row - 1)]->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                                              filter->put_void());
+  }
+  if (decision != nullptr) {
+    *decision = chosen;
   }
   return S_OK;
+}
+
+ComPtr<IBaseFilter> BindListedDevice(const GUID& category, const std::string& path) {
+  ComPtr<IBaseFilter> filter;
+  DeviceList list;
+  FindDevice(category, &filter, list, SavedDevice{{}, path, false});
+  return filter;
 }
 
 }  // namespace kvx

@@ -10,37 +10,26 @@
 #include <dshow.h>
 
 #include <string>
-#include <vector>
 
+#include "capture/device_binding.h"
 #include "video/com_ptr.h"
 
 namespace kvx {
 
-// Names and paths are Windows-1251 bytes, as the settings file keeps them.
-struct DeviceEntry {
-  std::string name;
-  std::string path;  // empty in the first row, "< None >"
-
-  bool operator==(const DeviceEntry&) const = default;
-};
-using DeviceList = std::vector<DeviceEntry>;
-
-inline constexpr char kNoDeviceName[] = "< None >";
-
-enum class DeviceKind { kTuner, kTvAudio, kCrossbar, kCapture };
-
 // The category's list: empty at load; after a search "< None >" first, then every device that
 // has both a friendly name and a device path, in the enumerator's order.
 DeviceList& Devices(DeviceKind kind);
+// The four lists, by kind.
+DeviceList (&AllDevices())[kDeviceKindCount];
 
-// Refills list from category and binds the device whose path equals savedPath (exactly, case
-// included) into *filter; an empty savedPath binds nothing. When no device has that path and
-// exactly one has savedName, that one is bound and *rebound gets its path: a USB device plugged
-// into another port keeps its name, not its path. Devices whose properties cannot be read are
-// left out. Fails only when the enumeration itself cannot be made; S_FALSE for a category
-// without devices.
+// Refills list from category and binds into *filter the device ChooseDevice picks for the saved
+// choice (capture/device_binding.h); *decision says which and why. Devices whose properties
+// cannot be read are left out. Fails only when the enumeration itself cannot be made; S_FALSE
+// for a category without devices.
 HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList& list,
-                   const std::string& savedPath, const std::string& savedName = {},
-                   std::string* rebound = nullptr);
+                   const SavedDevice& saved, BindDecision* decision = nullptr);
+
+// Binds the listed device of the category with this path; null when it is gone.
+ComPtr<IBaseFilter> BindListedDevice(const GUID& category, const std::string& path);
 
 }  // namespace kvx

@@ -34,7 +34,14 @@ using TaskMediaType = std::unique_ptr<AM_MEDIA_TYPE, TaskMediaTypeDeleter>;
 struct Capability {
   int32_t code;
   TaskMediaType type;
+  SizeRange range;
 };
+
+SizeRange RangeOf(const VIDEO_STREAM_CONFIG_CAPS& caps) {
+  return {caps.MinOutputSize.cx, caps.MinOutputSize.cy,   caps.MaxOutputSize.cx,
+          caps.MaxOutputSize.cy, caps.OutputGranularityX, caps.OutputGranularityY,
+          caps.MinFrameInterval, caps.MaxFrameInterval};
+}
 
 // Lists the rows the pin offers, and keeps their capabilities to start the request from.
 void ListFormats(IAMStreamConfig* config, FormatList& formats,
@@ -56,29 +63,42 @@ void ListFormats(IAMStreamConfig* config, FormatList& formats,
     }
     if (const int32_t code = FormatCodeOf(type->subtype, type->formattype)) {
       formats.push_back(FormatRow(code));
-      capabilities.push_back({code, std::move(type)});
+      capabilities.push_back({code, std::move(type), RangeOf(caps)});
     }
   }
 }
 
-// The capability of the row's code at the wanted size, else its first; null when the pin lists
-// none of the code.
-const AM_MEDIA_TYPE* StartOf(const std::vector<Capability>& capabilities, int32_t code,
-                             int32_t width, int32_t height) {
-  const AM_MEDIA_TYPE* first = nullptr;
+// The capability of the row's code that allows the size asked for, and that size: the wanted
+// one, or the nearest the pin allows (ChooseSize). Null, with the wanted size, when the pin
+// lists none of the code.
+const Capability* StartOf(const std::vector<Capability>& capabilities, int32_t code, int32_t* width,
+                          int32_t* height) {
+  std::vector<const Capability*> ofCode;
+  std::vector<SizeRange> ranges;
   for (const Capability& c : capabilities) {
-    if (c.code != code) {
-      continue;
+    if (c.code == code) {
+      ofCode.push_back(&c);
+      ranges.push_back(c.range);
     }
-    int32_t w = 0;
-    int32_t h = 0;
-    if (BlockFrameSize(c.type->formattype, c.type->pbFormat, c.type->cbFormat, &w, &h) &&
-        w == width && h == height) {
-      return c.type.get();
-    }
-    first = first != nullptr ? first : c.type.get();
   }
-  return first;
+  ChosenSize chosen;
+  if (*width <= 0 || *height <= 0 ||
+      !ChooseSize(ranges, *width, *height, code != kFormatRgb24, &chosen)) {
+    return ofCode.empty() ? nullptr : ofCode.front();
+  }
+  *width = chosen.width;
+  *height = chosen.height;
+  return ofCode[chosen.range];
+}
+
+int64_t IntervalOf(const AM_MEDIA_TYPE& type) {
+  if (type.pbFormat == nullptr || type.cbFormat < kFrameIntervalAt + 8 ||
+      (type.formattype != FORMAT_VideoInfo && type.formattype != FORMAT_VideoInfo2)) {
+    return 0;
+  }
+  int64_t interval;
+  std::memcpy(&interval, type.pbFormat + kFrameIntervalAt, sizeof interval);
+  return interval;
 }
 
 bool IsVideoInfo(const AM_MEDIA_TYPE& type) {
@@ -92,24 +112,19 @@ bool IsVideoInfo2(const AM_MEDIA_TYPE& type) {
 }
 
 // The media type SetFormat is handed: the capability of the chosen subtype where the pin lists
-// one, else the current format, in the current format's block type (a VIDEOINFOHEADER2 keeps its
-// own fields) and frame interval, with everything the subtype and the size decide made to agree.
+// one, else the current format, in the capability's block type (a current VIDEOINFOHEADER2
+// keeps its own block and fields over a VIDEOINFOHEADER capability), at the frame interval
+// given, with everything the subtype and the size decide made to agree.
 // A block that cannot be made whole (an unknown block type, a size without pixels) goes with
 // its subtype alone, for the driver to judge.
 HRESULT MakeRequest(const AM_MEDIA_TYPE& current, const AM_MEDIA_TYPE* capability, int32_t code,
-                    int32_t width, int32_t height, MediaTypeValue* request) {
+                    int32_t width, int32_t height, int64_t interval, MediaTypeValue* request) {
   const AM_MEDIA_TYPE& start = capability != nullptr ? *capability : current;
   HRESULT hr = request->Assign(start);
   if (FAILED(hr)) {
     return hr;
   }
   AM_MEDIA_TYPE* type = request->mutable_type();
-  REFERENCE_TIME interval = 0;
-  if (IsVideoInfo(current)) {
-    interval = reinterpret_cast<const VIDEOINFOHEADER*>(current.pbFormat)->AvgTimePerFrame;
-  } else if (IsVideoInfo2(current)) {
-    interval = reinterpret_cast<const VIDEOINFOHEADER2*>(current.pbFormat)->AvgTimePerFrame;
-  }
   if (capability != nullptr && IsVideoInfo2(current) && IsVideoInfo(*capability)) {
     BYTE* block = request->AllocateFormat(current.cbFormat);
     if (block == nullptr) {
@@ -178,11 +193,25 @@ HRESULT ConfigureStream(const GUID& category) {
     width = height = 0;
   }
   const int32_t code = ChooseFormat(formats, &settings.StreamFormat).code;
+  const Capability* capability = StartOf(capabilities, code, &width, &height);
+  // The current interval where the capability allows it at that size, else the nearest.
+  const int64_t interval = capability != nullptr
+                               ? FitInterval(capability->range, IntervalOf(*current))
+                               : IntervalOf(*current);
   MediaTypeValue request;
-  if (SUCCEEDED(MakeRequest(*current, StartOf(capabilities, code, width, height), code, width,
-                            height, &request))) {
+  if (SUCCEEDED(MakeRequest(*current, capability != nullptr ? capability->type.get() : nullptr,
+                            code, width, height, interval, &request))) {
+    LogLine asked;
+    asked << FormatRow(code == kFormatDefault ? kFormatYuy2 : code).name << " " << width << "x"
+          << height << " every " << interval << " ... ";
+    StatusLog::LogStep(kLogStepLevel, (LogLine() << "Set stream format " << asked.View()).View());
     // A driver that refuses the format streams its own; the connection negotiates from there.
-    StatusLog::LogResult(kLogFailureLevel, config->SetFormat(request.mutable_type()));
+    const HRESULT set = config->SetFormat(request.mutable_type());
+    if (FAILED(set)) {
+      StatusLog::LogStep(kLogStepLevel,
+                         (LogLine() << "Stream format refused: " << asked.View()).View());
+      StatusLog::LogResult(kLogFailureLevel, set);
+    }
   }
   return hr;
 }

@@ -72,7 +72,7 @@ FormatList& Formats() {
 }
 
 int32_t FormatCodeOf(const Guid& subtype, const Guid& formatType) {
-  if (!SameGuid(formatType, kFormatVideoInfo)) {
+  if (!SameGuid(formatType, kFormatVideoInfo) && !SameGuid(formatType, kFormatVideoInfo2)) {
     return kFormatDefault;
   }
   if (SameGuid(subtype, kSubtypeYuy2)) {
@@ -106,6 +106,95 @@ const FormatEntry& ChooseFormat(const FormatList& formats, int32_t* streamFormat
   }
   *streamFormat = formats.front().code;
   return formats.front();
+}
+
+namespace {
+
+struct Axis {
+  int64_t low;
+  int64_t high;
+  int64_t step;
+  int64_t even;  // 2 where the value must be even, else 1
+
+  bool Allows(int64_t v) const {
+    return v >= low && v <= high && (step <= 0 || (v - low) % step == 0) && v % even == 0;
+  }
+  // The smallest allowed value at least v, or -1.
+  int64_t Up(int64_t v) const {
+    for (int64_t at = std::max(v, low), tries = 0; at <= high && tries < 64; ++tries) {
+      const int64_t step1 = step > 0 ? step : 1;
+      const int64_t on = low + (at - low + step1 - 1) / step1 * step1;
+      if (on > high) {
+        return -1;
+      }
+      if (on % even == 0) {
+        return on;
+      }
+      at = on + 1;
+    }
+    return -1;
+  }
+  // The largest allowed value at most v, or -1.
+  int64_t Down(int64_t v) const {
+    for (int64_t at = std::min(v, high), tries = 0; at >= low && tries < 64; ++tries) {
+      const int64_t step1 = step > 0 ? step : 1;
+      const int64_t on = low + (at - low) / step1 * step1;
+      if (on % even == 0) {
+        return on;
+      }
+      at = on - 1;
+    }
+    return -1;
+  }
+};
+
+Axis WidthOf(const SizeRange& r, bool evenWidth) {
+  return {r.minWidth, r.maxWidth, r.minWidth == r.maxWidth ? 0 : r.stepX, evenWidth ? 2 : 1};
+}
+
+Axis HeightOf(const SizeRange& r) {
+  return {r.minHeight, r.maxHeight, r.minHeight == r.maxHeight ? 0 : r.stepY, 1};
+}
+
+}  // namespace
+
+bool ChooseSize(const std::vector<SizeRange>& ranges, int32_t width, int32_t height, bool evenWidth,
+                ChosenSize* chosen) {
+  // At least the wanted size on both sides beats below it on both sides, which beats a size
+  // that is larger on one side only; among those at least, the smallest wins, else the largest.
+  enum Rank { kNone, kMixed, kBelow, kAbove };
+  Rank best = kNone;
+  int64_t bestArea = 0;
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const Axis x = WidthOf(ranges[i], evenWidth);
+    const Axis y = HeightOf(ranges[i]);
+    if (x.Allows(width) && y.Allows(height)) {
+      *chosen = {width, height, i};
+      return true;
+    }
+    const auto offer = [&](int64_t w, int64_t h, Rank rank) {
+      if (w <= 0 || h <= 0) {
+        return;
+      }
+      const int64_t area = w * h;
+      if (rank > best || (rank == best && (rank == kAbove ? area < bestArea : area > bestArea))) {
+        *chosen = {static_cast<int32_t>(w), static_cast<int32_t>(h), i};
+        best = rank;
+        bestArea = area;
+      }
+    };
+    offer(x.Up(width), y.Up(height), kAbove);
+    offer(x.Down(width), y.Down(height), kBelow);
+    offer(x.Down(x.high), y.Down(y.high), kMixed);
+  }
+  return best != kNone;
+}
+
+int64_t FitInterval(const SizeRange& range, int64_t current) {
+  if (range.minInterval <= 0 || range.maxInterval < range.minInterval) {
+    return current;
+  }
+  return std::clamp(current, range.minInterval, range.maxInterval);
 }
 
 bool BlockFrameSize(const Guid& formatType, const uint8_t* block, uint32_t blockSize,

@@ -46,7 +46,7 @@ inline constexpr FrameSize kFrameSizes[] = {
 inline constexpr int32_t kFrameSizeCount = 6;
 
 // The row a capability of this subtype and format type adds (1 to 3), or 0 when it adds none:
-// only VIDEOINFOHEADER types of the three subtypes the renderer draws count.
+// only VIDEOINFOHEADER and VIDEOINFOHEADER2 types of the subtypes the renderer draws count.
 int32_t FormatCodeOf(const Guid& subtype, const Guid& formatType);
 // The subtype set on the pin for a row's code; "Default" asks for YUY2.
 const Guid& SubtypeOf(int32_t code);
@@ -65,6 +65,35 @@ const FormatEntry& ChooseFormat(const FormatList& formats, int32_t* streamFormat
 // image of 2 GiB or more.
 bool FitFormatBlock(const Guid& formatType, uint8_t* block, uint32_t blockSize, int32_t code,
                     int32_t width, int32_t height, int64_t interval, uint32_t* imageSize);
+
+// What one of the pin's capabilities allows: output sizes from min to max in steps of the
+// granularity (a capability with min = max offers that size alone), and frame intervals from
+// minInterval to maxInterval (100 ns units).
+struct SizeRange {
+  int32_t minWidth;
+  int32_t minHeight;
+  int32_t maxWidth;
+  int32_t maxHeight;
+  int32_t stepX;  // 0 or less: every width in the range
+  int32_t stepY;
+  int64_t minInterval;
+  int64_t maxInterval;
+};
+
+struct ChosenSize {
+  int32_t width = 0;
+  int32_t height = 0;
+  size_t range = 0;  // the index of the range that allows it
+};
+
+// The size asked of a pin that offers these ranges for the chosen subtype: the wanted size
+// where a range allows it, else the smallest allowed size at least as wide and as high, else the
+// largest allowed size below it; false for no ranges. 4:2:2 widths stay even (`evenWidth`).
+bool ChooseSize(const std::vector<SizeRange>& ranges, int32_t width, int32_t height, bool evenWidth,
+                ChosenSize* chosen);
+// The frame interval asked for: the current one where the range allows it, else the nearest
+// it allows. A range that gives no interval (0, or min above max) keeps the current one.
+int64_t FitInterval(const SizeRange& range, int64_t current);
 
 // The frame size a VIDEOINFOHEADER or VIDEOINFOHEADER2 block describes, height positive; false
 // for any other block.

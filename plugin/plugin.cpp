@@ -11,6 +11,7 @@
 #include "hooks/hooks.h"
 #include "base/contained.h"
 #include "base/module_scope.h"
+#include "base/on_exit.h"
 #include "plugin/status_log.h"
 #include "settings/host_windows.h"
 #include "settings/settings_store.h"
@@ -44,8 +45,12 @@ void DrawPip(IPiPBuffer* buffer, bool waiting, DWORD now) {
   if (FAILED(buffer->GetFrameView(&view))) {
     return;
   }
-  // A frame the card stopped renewing is not a live picture.
-  if (waiting || now - view.sampleTick > kStalledAfterMs) {
+  // A frame the card stopped renewing, or one from before the graph last ran, is not a live
+  // picture; nor is a store whose samples are refused. A sample stored after `now` was read
+  // is no older than that.
+  const int32_t age = static_cast<int32_t>(now - view.sampleTick);
+  if (waiting || view.refused != 0 || view.fresh == 0 ||
+      age > static_cast<int32_t>(kStalledAfterMs)) {
     DrawBluePip(view.format, Settings().current);
     return;
   }
@@ -64,34 +69,98 @@ const PluginDescriptor* Descriptor() {
   return &kDescriptor;
 }
 
+namespace {
+
+// While the graph waits for its device: how many tries failed since it went away or came back,
+// for the time to the next. The building thread's own.
+int g_failedTries = 0;
+// A rebuild is under way on this thread; a try that comes meanwhile (a nested message loop)
+// waits for its end.
+bool g_rebuilding = false;
+bool g_tryPending = false;
+// The graph is the one stopped when its device went away: it is never run again.
+SharedValue<bool> g_graphStale;
+
+DWORD DelayBeforeTry(int failed) {
+  constexpr DWORD kDelaysMs[] = {1000, 2000, 4000, 8000};
+  return failed < 4 ? kDelaysMs[failed] : 15000;
+}
+
+// A try that did not end in a live picture: the next one comes later, the longer the more have
+// failed. Allocates nothing: it runs on the hotkeys' paths too.
+void KeepWaiting() {
+  ScheduleDeviceTry(DelayBeforeTry(g_failedTries));
+  if (g_failedTries < 4) {
+    ++g_failedTries;
+  }
+}
+
+// Devices found by their names go into the settings once their graph ran, before a new build
+// or Done forgets them.
+void KeepFoundDevices() {
+  PipSettings& settings = Settings().current;
+  if (!BuildRebinding().Any()) {
+    return;
+  }
+  const PipSettings before = settings;
+  if (KeepRebinding(settings)) {
+    AppliedDeviceSelection().FollowRebound(before, settings);
+  }
+}
+
+}  // namespace
+
 void RebuildGraph() {
+  if (g_rebuilding) {
+    return;
+  }
+  g_rebuilding = true;
+  OnExit rebuilt([] { g_rebuilding = false; });
+  KeepFoundDevices();
+  LifecycleState& life = Lifecycle();
   bool built = false;
   {
     ScopedLock lock(GraphLock());
-    LifecycleState& life = Lifecycle();
     if (life.GraphBuilt) {
       TearDownGraph();
       life.GraphBuilt = false;
     }
-    life.DeviceWaiting = false;
-    const PipSettings before = Settings().current;
-    built = BuildGraph();
-    AppliedDeviceSelection().FollowRebound(before, Settings().current);
-    if (built) {
-      WatchGraphEvents();
-      life.GraphBuilt = true;
-      Dialog().StatusTextId = kStatusGood;
-      life.TunerUsable = SUCCEEDED(SetupTuner());
-    } else {
-      // Releases whatever the failed build acquired.
+    g_graphStale = false;
+    life.SamplesRefused = false;
+    // However the build ends, a throw included, what it acquired is let go as after a failed
+    // build, and the flags say so.
+    OnExit failed([&life] {
       TearDownGraph();
       life.GraphBuilt = false;
-      Dialog().StatusTextId = kStatusBuildFailed;
+      if (!life.DeviceWaiting) {
+        Dialog().StatusTextId = kStatusBuildFailed;
+      }
+    });
+    built = BuildGraph();
+    if (built) {
+      failed.Cancel();
+      WatchGraphEvents();
+      life.GraphBuilt = true;
+      // While the graph waits for its device, text 3 comes back with the picture.
+      if (!life.DeviceWaiting) {
+        Dialog().StatusTextId = kStatusGood;
+      }
+      life.TunerUsable = SUCCEEDED(SetupTuner());
     }
   }
+  rebuilt.Cancel();
+  g_rebuilding = false;
   // A command of its own, outside the lock: it asks the host for its channel list.
   if (built) {
     SetChannel(Settings().current.PiPChannelOrder);
+  } else if (life.DeviceWaiting) {
+    KeepWaiting();
+  } else if (MissedDevice()) {
+    WatchGraphEvents();  // a configured device that is not there yet: its arrival rebuilds
+  }
+  if (g_tryPending) {
+    g_tryPending = false;
+    ScheduleDeviceTry(0);
   }
   Dialog().PostUpdate(kUpdateStatusLine);
 }
@@ -99,7 +168,10 @@ void RebuildGraph() {
 bool RunGraph() {
   ScopedLock lock(GraphLock());
   LifecycleState& life = Lifecycle();
-  if (life.DeviceWaiting) {
+  if (life.DeviceWaiting && g_graphStale) {
+    // The graph whose device went away runs no more: a new one is built at once, on the thread
+    // that builds, and run there.
+    ScheduleDeviceTry(0);
     return true;
   }
   life.GraphRunning = false;
@@ -125,11 +197,23 @@ bool RunGraph() {
     // the graph says stopped, which its Stop does not undo.
     control->Stop();
     StopEveryFilter();
-    Dialog().StatusTextId = kStatusRunFailed;
+    if (life.DeviceWaiting) {
+      KeepWaiting();  // a device back before it can run: still text 6
+    } else {
+      Dialog().StatusTextId = kStatusRunFailed;
+    }
     Dialog().PostUpdate(kUpdateStatusLine);
     return false;
   }
   life.GraphRunning = true;
+  BuildRebinding().ran = true;
+  if (life.DeviceWaiting) {
+    life.DeviceWaiting = false;
+    g_failedTries = 0;
+    CancelDeviceTry();
+    Dialog().StatusTextId = kStatusGood;
+    Dialog().PostUpdate(kUpdateStatusLine);
+  }
   return true;
 }
 
@@ -172,23 +256,53 @@ void DeviceWentAway(long eventCode, HRESULT result) {
     return;
   }
   StopGraph();
-  life.DeviceWaiting = true;
+  g_graphStale = true;
+  if (!life.DeviceWaiting) {
+    life.DeviceWaiting = true;
+    g_failedTries = 0;
+  }
   Dialog().StatusTextId = kStatusDeviceLost;
   Dialog().PostUpdate(kUpdateStatusLine);
+  KeepWaiting();
 }
 
 void DeviceReturned() {
   LifecycleState& life = Lifecycle();
   if (!life.DeviceWaiting) {
+    // A device the last build missed may be the one that arrived: one more build, no tries.
+    const PipSettings& s = Settings().current;
+    if (MissedDevice() && !life.GraphBuilt && !g_rebuilding && life.Started && s.PiPEnable != 0) {
+      StatusLog::LogStep(kLogStepLevel, "Video capture device arrived ... ");
+      RebuildGraph();
+      if (RunGraph() && life.GraphRunning) {
+        SetChannel(s.PiPChannelOrder);
+      }
+    }
     return;
   }
   StatusLog::LogStep(kLogStepLevel, "PiP device back ... ");
-  // As the save button does, with the settings and the source the graph had; a PiP switched
-  // off meanwhile stays off.
-  RebuildGraph();
+  // A device that has just arrived may need a moment before it runs: the tries start over.
+  g_failedTries = 0;
+  TryDeviceAgain();
+}
+
+void TryDeviceAgain() {
+  LifecycleState& life = Lifecycle();
+  if (!life.DeviceWaiting) {
+    return;
+  }
+  if (g_rebuilding) {
+    g_tryPending = true;
+    return;
+  }
+  // A PiP switched off meanwhile stays off: switching it on, or Start, asks for a try again.
   const PipSettings& s = Settings().current;
-  if (life.Started && s.PiPEnable != 0) {
-    RunGraph();
+  if (!life.Started || s.PiPEnable == 0) {
+    return;
+  }
+  // As the save button does, with the settings and the source the graph had.
+  RebuildGraph();
+  if (RunGraph() && life.GraphRunning) {
     SetChannel(s.PiPChannelOrder);
   }
 }
@@ -308,12 +422,15 @@ void DoneWork() {
   Lifecycle().Started = false;
   RemoveKeyboardHook();
   RemoveMouseHook();
-  if (Lifecycle().GraphBuilt) {
-    // The host stops before Done, so the graph is not stopped here.
-    TearDownGraph();
-  }
+  // The host stops before Done, so the graph is not stopped here. Whatever the record holds
+  // goes, even after a build that ended halfway.
+  TearDownGraph();
+  Lifecycle().GraphBuilt = false;
   Lifecycle().DeviceWaiting = false;
+  g_graphStale = false;
+  g_failedTries = 0;
   CloseGraphEvents();
+  KeepFoundDevices();
   Dialog().Destroy();
   SaveSettings();
   if (g_comThread != 0 && g_comThread == GetCurrentThreadId()) {

@@ -21,9 +21,12 @@ struct LifecycleState {
   // Between the host's Start and Stop (or Done).
   SharedValue<bool> Started;
   SharedValue<bool> GraphRunning;
-  // The PiP card's device went away (or its stream broke off) and the graph, stopped, waits for
-  // it to come back; the PiP shows the blue picture meanwhile. Cleared by every build.
+  // The PiP card's device went away (or its stream broke off): the graph, stopped, waits for it
+  // to come back, and tries are made until a graph built afresh runs; the PiP shows the blue
+  // picture meanwhile. Cleared by that run and by Done.
   SharedValue<bool> DeviceWaiting;
+  // The PiP Renderer refuses the samples of a type it cannot draw: status text 6 meanwhile.
+  SharedValue<bool> SamplesRefused;
   SharedValue<bool> TunerUsable;
   // Tick count of the last Frame that carried pixels; 0 after Start. The hooks act only while
   // host frames keep arriving.
@@ -40,17 +43,24 @@ LifecycleState& Lifecycle();
 
 const PluginDescriptor* Descriptor();
 
+// A rebuild asked for while one is under way on the same thread does nothing.
 void RebuildGraph();
-// Does nothing while the graph waits for its device: its return rebuilds and runs it.
+// A graph run after its device went away ends the wait. The graph that was stopped then is not
+// run again: a try is asked for instead, which builds a new one.
 bool RunGraph();
 bool StopGraph();
 
 // The graph's events (capture/graph_events.h), on the thread that builds the graph. The device
 // went away or the stream ended in an error (EC_DEVICE_LOST, EC_ERRORABORT with its result,
-// EC_STREAM_ERROR_STOPPED): the graph is stopped and waits, status text 6.
+// EC_STREAM_ERROR_STOPPED): the graph is stopped and waits, status text 6, and a try comes
+// after 1, 2, 4, 8 and then every 15 seconds.
 void DeviceWentAway(long eventCode, HRESULT result);
-// The device is back: a waiting graph is rebuilt, and run as the save button would.
+// A device arrived (EC_DEVICE_LOST with lParam2 1, or a capture device in WM_DEVICECHANGE):
+// a waiting graph is tried at once, the delays starting over.
 void DeviceReturned();
+// A try while the graph waits: rebuilt, and run as the save button would, unless the PiP is
+// off or the host stopped. During a rebuild it waits for that rebuild's end.
+void TryDeviceAgain();
 
 // The newest frame older than this is a stalled stream, drawn as the blue picture.
 inline constexpr uint32_t kStalledAfterMs = 2000;

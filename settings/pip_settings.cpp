@@ -41,6 +41,15 @@ std::vector<SettingDescriptor> BuildRows() {
   for (const HotkeyRow& hotkey : HotkeyRows()) {
     rows.push_back({K::kUInt32, hotkey.key, hotkey.field, hotkey.defaultCode, nullptr, 0});
   }
+  // Added after the hotkeys, so a file keeps the order it always had.
+  rows.insert(
+      rows.end(),
+      {
+          {K::kFlag, "TVTunerDeviceNameUnique", &S::TVTunerDeviceNameUnique, 0, nullptr, 0},
+          {K::kFlag, "TVAudioDeviceNameUnique", &S::TVAudioDeviceNameUnique, 0, nullptr, 0},
+          {K::kFlag, "CrossbarDeviceNameUnique", &S::CrossbarDeviceNameUnique, 0, nullptr, 0},
+          {K::kFlag, "CaptureDeviceNameUnique", &S::CaptureDeviceNameUnique, 0, nullptr, 0},
+      });
   return rows;
 }
 

@@ -26,6 +26,12 @@ struct PipSettings {
   std::string CrossbarDevicePath;
   std::string CaptureDeviceName;
   std::string CaptureDevicePath;
+  // Whether no other device had the device's name when it was chosen on the device page: only
+  // then may a device whose path is gone be found again by its name. 0 in a file from before.
+  uint32_t TVTunerDeviceNameUnique = 0;
+  uint32_t TVAudioDeviceNameUnique = 0;
+  uint32_t CrossbarDeviceNameUnique = 0;
+  uint32_t CaptureDeviceNameUnique = 0;
   int32_t StreamFormat = 0;
   int32_t StreamSize = 0;
   uint32_t PiPEnable = 0;
@@ -112,7 +118,7 @@ struct SettingDescriptor {
   uint32_t defaultHigh;     // the high 32 bits of a 64-bit default
 };
 
-// The 57 rows of section COMMON in file order.
+// The 61 rows of section COMMON in file order: the 57 of old, then the device names' records.
 std::span<const SettingDescriptor> SettingRows();
 
 // Every row's field receives the file's value in section, or the row's default. Rows of an

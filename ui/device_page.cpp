@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "capture/capture_graph.h"
+#include "capture/card_devices.h"
 #include "capture/channel_logic.h"
 #include "capture/channels.h"
 #include "capture/stream_format.h"
@@ -16,6 +17,7 @@
 #include "ui/modal_scope.h"
 #include "ui/resource_ids.h"
 #include "ui/update_codes.h"
+#include "video/media_type.h"
 
 namespace kvx {
 namespace {
@@ -25,16 +27,17 @@ struct DeviceControls {
   int listId;
   std::string PipSettings::*name;
   std::string PipSettings::*path;
+  uint32_t PipSettings::*nameUnique;
 };
 constexpr DeviceControls kDeviceControls[] = {
     {DeviceKind::kTuner, IDC_TUNER_LIST, &PipSettings::TVTunerDeviceName,
-     &PipSettings::TVTunerDevicePath},
+     &PipSettings::TVTunerDevicePath, &PipSettings::TVTunerDeviceNameUnique},
     {DeviceKind::kTvAudio, IDC_TV_AUDIO_LIST, &PipSettings::TVAudioDeviceName,
-     &PipSettings::TVAudioDevicePath},
+     &PipSettings::TVAudioDevicePath, &PipSettings::TVAudioDeviceNameUnique},
     {DeviceKind::kCrossbar, IDC_CROSSBAR_LIST, &PipSettings::CrossbarDeviceName,
-     &PipSettings::CrossbarDevicePath},
+     &PipSettings::CrossbarDevicePath, &PipSettings::CrossbarDeviceNameUnique},
     {DeviceKind::kCapture, IDC_CAPTURE_LIST, &PipSettings::CaptureDeviceName,
-     &PipSettings::CaptureDevicePath},
+     &PipSettings::CaptureDevicePath, &PipSettings::CaptureDeviceNameUnique},
 };
 
 struct SpinControls {
@@ -56,6 +59,43 @@ COLORREF g_customColors[16] = {};
 int Selected(HWND list, size_t count) {
   const LRESULT index = SendMessageW(list, CB_GETCURSEL, 0, 0);
   return index >= 0 && static_cast<size_t>(index) < count ? static_cast<int>(index) : -1;
+}
+
+// "YUY2 640x480": the format and size the capture pin streams into the renderer; empty while
+// no graph stands.
+std::wstring StreamedText() {
+  ComPtr<IPin> in;
+  AM_MEDIA_TYPE type{};
+  {
+    ScopedLock lock(GraphLock());
+    if (!Graph().renderer || FAILED(Graph().renderer->FindPin(L"Video In", in.put())) ||
+        in->ConnectionMediaType(&type) != S_OK) {
+      return {};
+    }
+  }
+  int32_t width = 0;
+  int32_t height = 0;
+  const int32_t code = FormatCodeOf(type.subtype, type.formattype);
+  const bool sized = BlockFrameSize(type.formattype, type.pbFormat, type.cbFormat, &width, &height);
+  FreeMediaTypeFields(&type);
+  if (code == kFormatDefault || !sized) {
+    return {};
+  }
+  // Put together by hand: the printf family would bring the C library's locale machinery in.
+  std::wstring text;
+  for (const char c : FormatRow(code).name) {
+    text += static_cast<wchar_t>(c);
+  }
+  for (const auto& [separator, number] : {std::pair{L' ', width}, std::pair{L'x', height}}) {
+    text += separator;
+    wchar_t digits[12];
+    int at = 12;
+    for (uint32_t n = static_cast<uint32_t>(number); at == 12 || n != 0; n /= 10) {
+      digits[--at] = static_cast<wchar_t>(L'0' + n % 10);
+    }
+    text.append(digits + at, digits + 12);
+  }
+  return text;
 }
 
 }  // namespace
@@ -223,6 +263,7 @@ void DevicePage::ShowFormats() {
     }
   }
   SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+  SetItemText(IDC_STREAMED_FORMAT, StreamedText());
 }
 
 void DevicePage::ShowNumber(int spinId, int fieldId, int32_t value, bool tenths) {
@@ -249,20 +290,17 @@ void DevicePage::PickDevice(DeviceKind kind) {
 
 void DevicePage::FollowCard(const std::string& capturePath) {
   // The other lists take the devices of the capture device's card, where it has one.
+  const CardRows card = CardOf(shown_, capturePath);
   for (const DeviceControls& device : kDeviceControls) {
-    const DeviceList& shown = shown_[static_cast<size_t>(device.kind)];
-    if (device.kind == DeviceKind::kCapture) {
+    const int row = card.row[static_cast<int>(device.kind)];
+    if (device.kind == DeviceKind::kCapture || row < 0) {
       continue;
     }
-    for (size_t row = 0; row < shown.size(); ++row) {
-      if (SameDeviceInstance(shown[row].path, capturePath)) {
-        SendItem(device.listId, CB_SETCURSEL, row);
-        PipSettings& s = Settings().current;
-        s.*device.name = shown[row].name;
-        s.*device.path = shown[row].path;
-        break;
-      }
-    }
+    const DeviceEntry& entry = shown_[static_cast<int>(device.kind)][static_cast<size_t>(row)];
+    SendItem(device.listId, CB_SETCURSEL, static_cast<WPARAM>(row));
+    PipSettings& s = Settings().current;
+    s.*device.name = entry.name;
+    s.*device.path = entry.path;
   }
 }
 
@@ -346,7 +384,24 @@ void DevicePage::ShowPages(int buttonId) {
 }
 
 void DevicePage::ApplyDevices() {
-  AppliedDeviceSelection().TakeFrom(Settings().current);
+  // Whether each choice can later be found by its name: only when no other device the user saw
+  // in its list had that name. A saved device that is not listed now (it is away) keeps what
+  // was known when it was chosen.
+  PipSettings& chosen = Settings().current;
+  for (const DeviceControls& device : kDeviceControls) {
+    const DeviceList& shown = shown_[static_cast<int>(device.kind)];
+    const std::string& path = chosen.*device.path;
+    bool listed = false;
+    for (size_t row = 1; row < shown.size(); ++row) {
+      listed = listed || shown[row].path == path;
+    }
+    if (path.empty()) {
+      chosen.*device.nameUnique = 0;
+    } else if (listed) {
+      chosen.*device.nameUnique = NameUnique(shown, chosen.*device.name) ? 1 : 0;
+    }
+  }
+  AppliedDeviceSelection().TakeFrom(chosen);
   StopGraph();
   RebuildGraph();
   const PipSettings& s = Settings().current;

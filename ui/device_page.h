@@ -38,7 +38,7 @@ class DevicePage : public DialogWindow {
 
   // The rows each device list shows, as it was filled: a pick stores what the user saw, even
   // after a rebuild has enumerated the devices anew.
-  std::array<DeviceList, 4> shown_;
+  DeviceList shown_[kDeviceKindCount];
 };
 
 }  // namespace kvx

@@ -11,6 +11,10 @@ void DeviceSelection::TakeFrom(const PipSettings& s) {
   CrossbarDevicePath = s.CrossbarDevicePath;
   CaptureDeviceName = s.CaptureDeviceName;
   CaptureDevicePath = s.CaptureDevicePath;
+  TVTunerDeviceNameUnique = s.TVTunerDeviceNameUnique;
+  TVAudioDeviceNameUnique = s.TVAudioDeviceNameUnique;
+  CrossbarDeviceNameUnique = s.CrossbarDeviceNameUnique;
+  CaptureDeviceNameUnique = s.CaptureDeviceNameUnique;
   StreamFormat = s.StreamFormat;
   StreamSize = s.StreamSize;
 }
@@ -24,6 +28,10 @@ void DeviceSelection::PutBack(PipSettings& s) const {
   s.CrossbarDevicePath = CrossbarDevicePath;
   s.CaptureDeviceName = CaptureDeviceName;
   s.CaptureDevicePath = CaptureDevicePath;
+  s.TVTunerDeviceNameUnique = TVTunerDeviceNameUnique;
+  s.TVAudioDeviceNameUnique = TVAudioDeviceNameUnique;
+  s.CrossbarDeviceNameUnique = CrossbarDeviceNameUnique;
+  s.CaptureDeviceNameUnique = CaptureDeviceNameUnique;
   s.StreamFormat = StreamFormat;
   s.StreamSize = StreamSize;
 }
@@ -43,34 +51,35 @@ void DeviceSelection::FollowRebound(const PipSettings& before, const PipSettings
 std::vector<std::string> NumberedNames(const std::vector<std::string>& names) {
   std::vector<std::string> shown;
   shown.reserve(names.size());
-  for (size_t i = 0; i < names.size(); ++i) {
-    int earlier = 0;
-    for (size_t j = 0; j < i; ++j) {
-      earlier += names[j] == names[i] ? 1 : 0;
+  const auto taken = [&](const std::string& name) {
+    for (const std::string& other : names) {
+      if (other == name) {
+        return true;
+      }
     }
-    shown.push_back(earlier == 0 ? names[i] : names[i] + " #" + std::to_string(earlier + 1));
+    for (const std::string& other : shown) {
+      if (other == name) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (size_t i = 0; i < names.size(); ++i) {
+    bool earlier = false;
+    for (size_t j = 0; j < i; ++j) {
+      earlier = earlier || names[j] == names[i];
+    }
+    if (!earlier) {
+      shown.push_back(names[i]);
+      continue;
+    }
+    std::string numbered;
+    for (int number = 2; numbered.empty() || taken(numbered); ++number) {
+      numbered = names[i] + " #" + std::to_string(number);
+    }
+    shown.push_back(numbered);
   }
   return shown;
-}
-
-std::string DeviceInstance(const std::string& path) {
-  const size_t at = path.rfind("#{");
-  return at == std::string::npos ? std::string() : path.substr(0, at);
-}
-
-bool SameDeviceInstance(const std::string& a, const std::string& b) {
-  const std::string x = DeviceInstance(a);
-  const std::string y = DeviceInstance(b);
-  if (x.empty() || x.size() != y.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < x.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(x[i]) != lower(y[i])) {
-      return false;
-    }
-  }
-  return true;
 }
 
 DeviceSelection& AppliedDeviceSelection() {

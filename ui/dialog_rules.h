@@ -25,6 +25,10 @@ struct DeviceSelection {
   std::string CrossbarDevicePath;
   std::string CaptureDeviceName;
   std::string CaptureDevicePath;
+  uint32_t TVTunerDeviceNameUnique = 0;
+  uint32_t TVAudioDeviceNameUnique = 0;
+  uint32_t CrossbarDeviceNameUnique = 0;
+  uint32_t CaptureDeviceNameUnique = 0;
   int32_t StreamFormat = 0;
   int32_t StreamSize = 0;
 
@@ -43,14 +47,9 @@ DeviceSelection& AppliedDeviceSelection();
 void CancelDialogChanges(SettingsStore& store, const DeviceSelection& applied);
 
 // The names a device list shows: a name an earlier row already has gets " #2", the next " #3",
-// in the list's order, so two cards of one make can be told apart.
+// in the list's order, so two cards of one make can be told apart. A number whose name the
+// list already shows (a driver that numbers its own devices) is skipped: no two rows look alike.
 std::vector<std::string> NumberedNames(const std::vector<std::string>& names);
-
-// The device-instance part of a device path, which the devices of one card share: everything
-// before the category's "#{". Empty for a path without one.
-std::string DeviceInstance(const std::string& path);
-// Whether two device paths belong to the same device instance (letter case aside).
-bool SameDeviceInstance(const std::string& a, const std::string& b);
 
 // A position in tenths of a percent as the device page shows it: 650 is "65.0". The decimal
 // point is '.' whatever locale the host set.

@@ -43,6 +43,8 @@
 #define IDC_TUNER_PAGES 5109
 #define IDC_TV_AUDIO_PAGES 5110
 #define IDC_CROSSBAR_PAGES 5111
+// What the capture pin streams: format and size, beside the user's choice.
+#define IDC_STREAMED_FORMAT 5112
 
 // Hotkeys page.
 #define IDC_HOTKEYS_ENABLE 5071

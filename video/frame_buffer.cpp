@@ -225,6 +225,7 @@ HResult PipFrameBuffer::TakeAnnouncedFormat(const MediaTypeView& mt) {
 void PipFrameBuffer::StartStreaming() {
   ScopedLock lock(receiveLock_);
   NoteSample();
+  fresh_.store(0, std::memory_order_relaxed);
   streaming_.store(1, std::memory_order_release);
 }
 
@@ -285,7 +286,9 @@ HResult PipFrameBuffer::GetFrameView(PipFrameView* view) const {
                        store->shape.height,
                        store->shape.format,
                        store->shape.topDown ? 1 : 0,
-                       sampleTick_.load(std::memory_order_relaxed)};
+                       sampleTick_.load(std::memory_order_relaxed),
+                       fresh_.load(std::memory_order_relaxed),
+                       formatRefused_.load(std::memory_order_relaxed) ? 1 : 0};
   return kOk;
 }
 

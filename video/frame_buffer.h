@@ -60,6 +60,10 @@ struct PipFrameView {
   // The tick count (ms) of the newest sample stored, or of the store's creation or the start of
   // streaming if none came since: a driver that stalls leaves it behind.
   uint32_t sampleTick;
+  // A sample came since streaming last started: the pixels are not a frame from before.
+  int32_t fresh;
+  // Samples are being refused: their type is one the store cannot hold.
+  int32_t refused;
 };
 
 class PipFrameBuffer {
@@ -78,7 +82,7 @@ class PipFrameBuffer {
   HResult FreeFrame();
 
   // The renderer's streaming flag: samples are stored only while it is set. Starting counts as a
-  // sample for the stall test.
+  // sample for the stall test, but the frame kept from before is no fresh one.
   void StartStreaming();
   // Returns once a copy in progress has finished.
   void StopStreaming();
@@ -108,6 +112,7 @@ class PipFrameBuffer {
   int32_t height() const { return shape_.height; }
   int32_t format() const { return shape_.format; }
   bool topDown() const { return shape_.topDown; }
+  bool Refusing() const { return formatRefused_.load(std::memory_order_relaxed); }
 
   // Lets tests see how a failed allocation is handled.
   static void FailAllocationsForTesting(bool fail);
@@ -136,8 +141,9 @@ class PipFrameBuffer {
   // receive lock was taken after clearing it), and on the streaming thread under the receive
   // lock.
   FrameShape shape_;
-  // A sample announced a format the store cannot hold; guarded like shape_.
-  bool formatRefused_ = false;
+  // A sample announced a format the store cannot hold; written like shape_, read by views.
+  std::atomic<bool> formatRefused_{false};
+  std::atomic<int32_t> fresh_{0};
 
   CriticalSection receiveLock_;
   std::atomic<int32_t> streaming_{0};
@@ -175,6 +181,7 @@ HResult PipFrameBuffer::StoreSample(Sample* sample, const MediaTypeView* announc
   const int64_t capacity = sample->GetSize();
   CopyIntoStore(data, length < capacity ? length : capacity);
   NoteSample();
+  fresh_.store(1, std::memory_order_relaxed);
   return kOk;
 }
 

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include <evcode.h>
 
 #include <cstdint>
 
@@ -26,6 +27,10 @@ IPiPBuffer : public IUnknown {
 };
 __CRT_UUID_DECL(IPiPBuffer, 0xFDC78163, 0x662F, 0x4903, 0xB9, 0x7D, 0xD2, 0xD3, 0x20, 0xF1, 0xA4,
                 0x69)
+
+// The event the PiP Renderer sends its graph when it starts refusing the samples of a type the
+// frame store cannot hold (lParam1 1), and when it stores samples again (lParam1 0).
+inline constexpr long kEcPipSamplesRefused = EC_USER + 0x4B58;
 
 inline constexpr const IID& IID_IPiPBuffer = kvx::kIidPipBuffer;
 inline constexpr const CLSID& CLSID_PipRenderer = kvx::kClsidPipRenderer;

@@ -39,6 +39,10 @@ HRESULT PipRendererInputPin::ApplyMediaType(const AM_MEDIA_TYPE& type) {
 }
 
 HRESULT PipRendererInputPin::OnConnectionComplete(IPin* peer) {
+  {
+    ScopedLock receive(renderer_->frame_.ReceiveLock());
+    announced_.Clear();
+  }
   const HRESULT hr = InputPinBase::OnConnectionComplete(peer);
   if (FAILED(hr)) {
     return hr;
@@ -63,10 +67,30 @@ HRESULT PipRendererInputPin::Receive(IMediaSample* sample) {
   }
   const MediaTypeView view = ViewOf(*type);
   const MediaTypeView refused{};  // no major type: the store refuses it
-  const HRESULT hr =
-      renderer_->frame_.StoreSample(sample, AcceptMediaType(*type) == S_OK ? &view : &refused);
+  const bool accepted = AcceptMediaType(*type) == S_OK;
+  const bool wasRefusing = renderer_->frame_.Refusing();
+  const HRESULT hr = renderer_->frame_.StoreSample(sample, accepted ? &view : &refused);
+  if (SUCCEEDED(hr) && accepted) {
+    // The connection carries this type from now on: the graph reads it back from the pin.
+    ScopedLock receive(renderer_->frame_.ReceiveLock());
+    announced_.Assign(*type);
+  }
+  if (renderer_->frame_.Refusing() != wasRefusing) {
+    renderer_->NotifyEvent(kEcPipSamplesRefused, wasRefusing ? 0 : 1, 0);
+  }
   DeleteTaskMediaType(type);
   return hr;
+}
+
+HRESULT PipRendererInputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
+  ScopedLock lock(pinLock());
+  {
+    ScopedLock receive(renderer_->frame_.ReceiveLock());
+    if (type != nullptr && IsConnected() && announced_.get().pbFormat != nullptr) {
+      return announced_.CopyTo(type);
+    }
+  }
+  return InputPinBase::ConnectionMediaType(type);
 }
 
 HRESULT PipRendererInputPin::ReceiveCanBlock() {

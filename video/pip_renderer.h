@@ -22,6 +22,7 @@
 
 #include "video/filter_base.h"
 #include "video/frame_buffer.h"
+#include "video/media_type.h"
 #include "video/pin_base.h"
 #include "video/pip_buffer.h"
 
@@ -42,6 +43,8 @@ class PipRendererInputPin final : public InputPinBase {
   // lock, and at a format change for frame steps reading the old store.
   STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP ReceiveCanBlock() override;
+  // The type of the frames now stored: the connection's, or the last a sample announced.
+  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override;
 
   HRESULT OnActivate() override;
   HRESULT OnRun(REFERENCE_TIME start) override;
@@ -66,6 +69,9 @@ class PipRendererInputPin final : public InputPinBase {
   // control thread (activation, run, end of flush).
   bool eosReceived_ = false;
   bool completionSent_ = false;
+  // The last type a sample announced and the store took, since the connection was made; guarded
+  // by the receive lock. Empty when none came.
+  MediaTypeValue announced_;
 };
 
 class PipRenderer final : public FilterBase, public IPiPBuffer {

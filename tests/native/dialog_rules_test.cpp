@@ -1,6 +1,8 @@
 // Where the settings dialog opens, and what its Cancel keeps.
 #include "ui/dialog_rules.h"
 
+#include "capture/device_binding.h"
+
 #include <gtest/gtest.h>
 
 namespace kvx {
@@ -66,6 +68,9 @@ TEST(DeviceChoice, NamesakesAreNumberedAndACardsDevicesAreFoundByTheirPaths) {
   EXPECT_EQ(
       NumberedNames({"< None >", "Tuner", "Radio", "Tuner", "Tuner", "Radio"}),
       (std::vector<std::string>{"< None >", "Tuner", "Radio", "Tuner #2", "Tuner #3", "Radio #2"}));
+  // A driver that numbers its own devices: no number is shown twice.
+  EXPECT_EQ(NumberedNames({"Tuner", "Tuner #2", "Tuner", "Tuner"}),
+            (std::vector<std::string>{"Tuner", "Tuner #2", "Tuner #3", "Tuner #4"}));
   const std::string capture = "\\\\?\\pci#ven_109e&dev_036e#4&2&0&08f0#{65e8773d-8f56}\\global";
   const struct {
     std::string path;

@@ -166,10 +166,13 @@ TEST(FrameBuffer, SampleTypesChangeTheStoreBeforeTheirBytesAreCopied) {
     const std::vector<uint8_t> before(v.pixels, v.pixels + 12);
     EXPECT_EQ(store(&refused, 64, 0x31), kInvalidMediaType);
     EXPECT_EQ(store(nullptr, 64, 0x32), kRuntimeError);
+    EXPECT_TRUE(buffer.Refusing());
+    EXPECT_EQ(view().refused, 1);  // drawn as no live picture
     EXPECT_EQ(view().pixels, v.pixels);
     EXPECT_EQ(std::vector<uint8_t>(v.pixels, v.pixels + 12), before);
     EXPECT_EQ(store(&topDown, 24, 0x33), kOk);
     EXPECT_TRUE(IsPattern(view().pixels, 24, {0x33}));
+    EXPECT_EQ(view().refused, 0);
   }
 
   // Without memory for the new shape the old store stays and nothing more is copied; a new
@@ -298,14 +301,24 @@ TEST(FrameBuffer, StoresSamplesOnlyWhileStreaming) {
   EXPECT_EQ(buffer.StoreSample(&first), kFalse);
   EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x1B, 0xE8, 0x1B, 0x65}));
 
+  const auto fresh = [&] {
+    PipFrameView v{};
+    EXPECT_EQ(buffer.GetFrameView(&v), kOk);
+    return v.fresh;
+  };
   buffer.StartStreaming();
+  EXPECT_EQ(fresh(), 0);
   EXPECT_EQ(buffer.StoreSample(&first), kOk);
   EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x11}));
+  EXPECT_EQ(fresh(), 1);
 
   buffer.StopStreaming();
   FakeSample refused = MakeSample(32, 0x22);
   EXPECT_EQ(buffer.StoreSample(&refused), kFalse);
   EXPECT_TRUE(IsPattern(Pixels(buffer), 32, {0x11}));
+  // Streaming again, the frame kept from before is no live one until a sample comes.
+  buffer.StartStreaming();
+  EXPECT_EQ(fresh(), 0);
 }
 
 TEST(FrameBuffer, CutsLongSamplesAndKeepsTheRestAfterShortOnes) {

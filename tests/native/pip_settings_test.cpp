@@ -78,12 +78,16 @@ const NamedField kNamedFields[] = {
     KVX_FIELD(HK_PiPWndSizeMinus),
     KVX_FIELD(HK_PiPWndOpacityPlus),
     KVX_FIELD(HK_PiPWndOpacityMinus),
+    KVX_FIELD(TVTunerDeviceNameUnique),
+    KVX_FIELD(TVAudioDeviceNameUnique),
+    KVX_FIELD(CrossbarDeviceNameUnique),
+    KVX_FIELD(CaptureDeviceNameUnique),
 };
 #undef KVX_FIELD
 
 TEST(SettingRows, EachRowReadsAndWritesTheFieldNamedByItsKey) {
   const auto rows = SettingRows();
-  ASSERT_EQ(rows.size(), 57u);
+  ASSERT_EQ(rows.size(), 61u);
   ASSERT_EQ(std::size(kNamedFields), rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
     EXPECT_STREQ(rows[i].key, kNamedFields[i].key) << "row " << i;
@@ -100,7 +104,9 @@ TEST(SettingRows, EachRowReadsAndWritesTheFieldNamedByItsKey) {
     }
   }
   // The on/off flags.
-  for (const char* flag : {"PiPEnable", "BorderEnable", "HotKeysEnable"}) {
+  for (const char* flag :
+       {"PiPEnable", "BorderEnable", "HotKeysEnable", "TVTunerDeviceNameUnique",
+        "TVAudioDeviceNameUnique", "CrossbarDeviceNameUnique", "CaptureDeviceNameUnique"}) {
     for (const SettingDescriptor& row : rows) {
       if (std::string(row.key) == flag) {
         EXPECT_EQ(static_cast<int>(row.kind), 4) << flag;

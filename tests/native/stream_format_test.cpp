@@ -106,5 +106,50 @@ TEST(StreamFormat, FittedBlocksAgreeWithTheirSubtypeAndSizeAndKeepTheRest) {
   EXPECT_FALSE(FitFormatBlock(kFormatVideoInfo, nullptr, kVideoInfoSize, 1, 0, 0, 1, &image));
 }
 
+// A pin's capabilities as drivers list them: discrete sizes (UVC devices), and ranges in steps
+// with their own frame rates (analog cards, many USB grabbers).
+TEST(StreamFormat, TheSizeAskedForIsTheWantedOneOrTheNearestThePinAllows) {
+  const SizeRange range{160, 120, 352, 288, 32, 16, 333667, 400000};
+  const SizeRange largest{384, 288, 384, 288, 0, 0, 400000, 400000};
+  const SizeRange vga{640, 480, 640, 480, 0, 0, 333333, 333333};
+  const SizeRange hd{1280, 720, 1280, 720, 0, 0, 333333, 333333};
+  const SizeRange qqvga{160, 120, 160, 120, 0, 0, 0, 0};
+  const SizeRange wide{400, 100, 400, 100, 0, 0, 0, 0};  // wider but lower than wanted
+  const SizeRange odd{161, 120, 165, 120, 1, 0, 0, 0};
+  const struct {
+    std::vector<SizeRange> ranges;
+    int32_t width, height;
+    bool even;
+    int32_t chosenWidth, chosenHeight;
+    size_t range;
+  } cases[] = {
+      {{range, largest}, 160, 120, true, 160, 120, 0},  // allowed as it is
+      {{range, largest}, 192, 144, true, 192, 152, 0},  // heights in steps of 16 from 120
+      {{range, largest}, 352, 288, true, 384, 288, 1},  // 288 is off the range's steps
+      {{hd, vga}, 352, 288, true, 640, 480, 1},         // the smallest at least the wanted
+      {{hd, vga}, 1920, 1080, true, 1280, 720, 0},      // else the largest below it
+      {{qqvga, wide}, 352, 288, true, 160, 120, 0},     // below on both sides beats one side
+      {{wide}, 352, 288, true, 400, 100, 0},            // and one side beats nothing
+      {{odd}, 160, 120, true, 162, 120, 0},             // 4:2:2 widths stay even
+      {{odd}, 160, 120, false, 161, 120, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    ChosenSize chosen;
+    ASSERT_TRUE(ChooseSize(c.ranges, c.width, c.height, c.even, &chosen));
+    EXPECT_EQ(chosen.width, c.chosenWidth);
+    EXPECT_EQ(chosen.height, c.chosenHeight);
+    EXPECT_EQ(chosen.range, c.range);
+  }
+  ChosenSize none;
+  EXPECT_FALSE(ChooseSize({}, 352, 288, true, &none));
+  // The current frame interval where the range allows it, else the nearest allowed.
+  EXPECT_EQ(FitInterval(range, 333667), 333667);
+  EXPECT_EQ(FitInterval(largest, 333667), 400000);
+  EXPECT_EQ(FitInterval(vga, 400000), 333333);
+  EXPECT_EQ(FitInterval(vga, 0), 333333);
+  EXPECT_EQ(FitInterval(qqvga, 400000), 400000);  // a range without intervals keeps it
+}
+
 }  // namespace
 }  // namespace kvx

@@ -30,6 +30,7 @@
 #include "tests/win/support/pip_card.h"
 #include "tools/tv_card/picture.h"
 #include "ui/settings_dialog.h"
+#include "video/media_type.h"
 
 namespace kvx::test {
 namespace {
@@ -73,6 +74,7 @@ TEST_F(CaptureGraphTest, TheWholeBuildStandsRunsAndDrawsTheCardsPicture) {
       "Connect Cross Bar and Capture Device audio pins... ",
       "Get PiP Renderer Input Pin Interface... ", "Create VideoStreamConfig Interface ... ",
       "Get Supported Format Count ... ", "Get current media format ... ",
+      "Set stream format YUY2 352x288 every 400000 ... ",
       "Direct Connect Capture Device and PiP Renderer Pins... ",
       // Then the tuner is set up, and channel 1 tuned.
       "Get KsPropertySet Interface ... ", "Get KsPropertySet Interface ... "};
@@ -163,7 +165,7 @@ TEST_F(CaptureGraphTest, DeviceListsNameEveryReadableDeviceAndBindOnlyTheSavedPa
   DeviceList list;
   ComPtr<IBaseFilter> crossbar;
   for (const std::string& saved : {std::string(), upper, Path(2, Role::kCrossbar)}) {
-    EXPECT_EQ(FindDevice(AM_KSCATEGORY_CROSSBAR, &crossbar, list, saved), S_OK);
+    EXPECT_EQ(FindDevice(AM_KSCATEGORY_CROSSBAR, &crossbar, list, SavedDevice{{}, saved}), S_OK);
     EXPECT_EQ(list, both);
     EXPECT_EQ(static_cast<bool>(crossbar), saved == Path(2, Role::kCrossbar));
   }
@@ -200,8 +202,21 @@ TEST_F(CaptureGraphTest, DeviceListsNameEveryReadableDeviceAndBindOnlyTheSavedPa
   }).join();
 }
 
+// The rows the format list shows, as "YUY2*6 UYVY*6": each name with its count.
+std::string FormatRows() {
+  std::string rows;
+  for (size_t i = 0, n = 1; i < Formats().size(); ++i, ++n) {
+    if (i + 1 == Formats().size() || Formats()[i + 1].name != Formats()[i].name) {
+      rows += (rows.empty() ? "" : " ") + Formats()[i].name + "*" + std::to_string(n);
+      n = 0;
+    }
+  }
+  return rows;
+}
+
 TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
   const std::string all = "YUY2*6 UYVY*6 RGB24*6";
+  constexpr REFERENCE_TIME kPal = 400000;
   const struct {
     const wchar_t* faults;
     int32_t streamFormat;
@@ -210,22 +225,27 @@ TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
     int32_t savedFormat;  // StreamFormat after the build
     LONG width;           // in the block the pin received
     LONG height;
+    bool v2;     // a VIDEOINFOHEADER2 block
     bool taken;  // the pin streams it; else its own 320x240
   } cases[] = {
-      {L"", 0, 5, all, 1, 384, 288, true},
-      {L"", 2, 6, all, 2, 320, 240, true},  // the pin's own size is kept
-      {L"", 3, -1, all, 3, 320, 240, true},
-      {fault::kForeignCaps, 2, 4, "YUY2*6", 1, 352, 288, true},
-      {fault::kShortCaps, 3, 0, "Default*1", 0, 160, 120, true},
+      {L"", 0, 5, all, 1, 384, 288, false, true},
+      {L"", 2, 6, all, 2, 320, 240, false, true},  // the pin's own size is kept
+      {L"", 3, -1, all, 3, 320, 240, false, true},
+      // UYVY offered in VIDEOINFOHEADER2 blocks alone is asked for in one, and taken.
+      {fault::kForeignCaps, 2, 4, "YUY2*6 UYVY*6", 2, 352, 288, true, true},
+      {fault::kShortCaps, 3, 0, "Default*1", 0, 160, 120, false, true},
       // Strict drivers take each format at a size other than their own...
-      {fault::kStrictFormat, 1, 1, all, 1, 192, 144, true},
-      {fault::kStrictFormat, 2, 0, all, 2, 160, 120, true},
-      {fault::kStrictFormat, 3, 5, all, 3, 384, 288, true},
+      {fault::kStrictFormat, 1, 1, all, 1, 192, 144, false, true},
+      {fault::kStrictFormat, 2, 0, all, 2, 160, 120, false, true},
+      {fault::kStrictFormat, 3, 5, all, 3, 384, 288, false, true},
       // ... and top-down RGB24 keeps its row order.
-      {L"strict-format,top-down-rgb", 3, 3, all, 3, 352, -240, true},
-      // A VIDEOINFOHEADER2 block keeps its type and gets the same in its own header; the card
-      // takes VIDEOINFOHEADER blocks alone, and its refusal is logged.
-      {fault::kCurrentVideoInfo2, 1, 1, all, 1, 192, 144, false},
+      {L"strict-format,top-down-rgb", 3, 3, all, 3, 352, -240, false, true},
+      // A VIDEOINFOHEADER2 current format keeps its block type, which such a pin takes.
+      {fault::kCurrentVideoInfo2, 1, 1, all, 1, 192, 144, true, true},
+      // Sizes in steps of 32x16 up to 352x288, and 384x288 alone: the nearest allowed size at
+      // least the saved one.
+      {fault::kRateLimits, 1, 1, "YUY2*2 UYVY*2 RGB24*2", 1, 192, 152, false, true},
+      {fault::kRateLimits, 2, 4, "YUY2*2 UYVY*2 RGB24*2", 2, 384, 288, false, true},
   };
   const GUID subtypes[] = {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_YUY2, MEDIASUBTYPE_UYVY,
                            MEDIASUBTYPE_RGB24};
@@ -240,26 +260,18 @@ TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
     Log().clear();
     RebuildGraph();
     EXPECT_TRUE(Lifecycle().GraphBuilt);
-    std::string rows;
-    for (size_t i = 0, n = 1; i < Formats().size(); ++i, ++n) {
-      if (i + 1 == Formats().size() || Formats()[i + 1].name != Formats()[i].name) {
-        rows += (rows.empty() ? "" : " ") + Formats()[i].name + "*" + std::to_string(n);
-        n = 0;
-      }
-    }
-    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(FormatRows(), c.rows);
     EXPECT_EQ(Settings().current.StreamFormat, c.savedFormat);
 
     // The block agrees with itself: what the subtype and the size decide, for the whole frame.
     const MediaTypeValue set = LastSetFormat();
     const AM_MEDIA_TYPE& type = set.get();
-    const bool v2 = c.faults == fault::kCurrentVideoInfo2;
-    ASSERT_EQ(type.cbFormat, v2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER));
-    EXPECT_EQ(type.formattype, v2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo);
+    ASSERT_EQ(type.cbFormat, c.v2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER));
+    EXPECT_EQ(type.formattype, c.v2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo);
     EXPECT_EQ(type.subtype, subtypes[c.savedFormat]);
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
     const BITMAPINFOHEADER& header =
-        v2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader : vih->bmiHeader;
+        c.v2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader : vih->bmiHeader;
     const WORD bits = c.savedFormat == kFormatRgb24 ? 24 : 16;
     const DWORD bytes = static_cast<DWORD>(c.width * std::abs(c.height) * bits / 8);
     EXPECT_EQ(header.biWidth, c.width);
@@ -271,7 +283,7 @@ TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
     EXPECT_EQ(type.lSampleSize, bytes);
     EXPECT_TRUE(type.bFixedSizeSamples);
     EXPECT_TRUE(IsRectEmpty(&vih->rcSource) && IsRectEmpty(&vih->rcTarget));
-    EXPECT_EQ(vih->AvgTimePerFrame, 400000);  // the current format's, PAL
+    EXPECT_EQ(vih->AvgTimePerFrame, kPal);  // both blocks keep it in the same place
 
     // What the pin took is what reaches the renderer; a refusal is in the log.
     EXPECT_EQ(Logged(""), !c.taken);
@@ -284,6 +296,36 @@ TEST_F(CaptureGraphTest, StreamFormatFollowsThePinsOfferAndTheSettings) {
     ASSERT_TRUE(RunGraph());
     EXPECT_TRUE(FramesFlowing(2000));
     StopGraph();
+  }
+
+  // A driver with frame-rate limits per size takes every block at every size and standard: at
+  // 30 frames a second (NTSC) the largest size, offered at 25 alone, is asked for at 25.
+  SetFaults(fault::kRateLimits);
+  CardFilters held = BindCard(1);  // keeps the card's standard between the builds
+  ComPtr<IAMAnalogVideoDecoder> decoder =
+      Query<IAMAnalogVideoDecoder>(held.capture, IID_IAMAnalogVideoDecoder);
+  for (const LONG standard : {AnalogVideo_PAL_B, AnalogVideo_NTSC_M}) {
+    ASSERT_EQ(decoder->put_TVFormat(standard), S_OK);
+    for (int32_t format = 1; format <= 3; ++format) {
+      for (int32_t size = 0; size < kFrameSizeCount; ++size) {
+        SCOPED_TRACE(std::to_string(standard) + " " + std::to_string(format) + " " +
+                     std::to_string(size));
+        Settings().current.StreamFormat = format;
+        Settings().current.StreamSize = size;
+        Log().clear();
+        RebuildGraph();
+        ASSERT_TRUE(Lifecycle().GraphBuilt);
+        const MediaTypeValue set = LastSetFormat();
+        const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(set.get().pbFormat);
+        const bool largest = vih.bmiHeader.biWidth == 384;
+        EXPECT_EQ(vih.AvgTimePerFrame, largest || standard == AnalogVideo_PAL_B ? kPal : 333667);
+        EXPECT_FALSE(Logged("")) << "refused";
+        BYTE* pixels = nullptr;
+        int32_t width = 0;
+        ASSERT_EQ(Graph().pPiPBuffer.get()->GetFrame(&pixels, &width, nullptr, nullptr), S_OK);
+        EXPECT_EQ(width, vih.bmiHeader.biWidth);
+      }
+    }
   }
 }
 
@@ -466,11 +508,24 @@ TEST_F(CaptureGraphTest, FramesThatChangeSizeOrComeTopRowFirstAreDrawnWholeAndUp
     EXPECT_GE(number,
               wcsstr(c.faults, fault::kFormatChange) != nullptr ? tvcard::kFormatChangeFrame : 0);
     EXPECT_GT(host.Frames(), 0);
+    // The renderer's pin tells the graph the type it now stores.
+    ComPtr<IPin> in;
+    AM_MEDIA_TYPE type{};
+    ASSERT_EQ(Graph().renderer->FindPin(L"Video In", in.put()), S_OK);
+    ASSERT_EQ(in->ConnectionMediaType(&type), S_OK);
+    int32_t width = 0;
+    int32_t height = 0;
+    EXPECT_TRUE(BlockFrameSize(type.formattype, type.pbFormat, type.cbFormat, &width, &height));
+    FreeMediaTypeFields(&type);
+    EXPECT_EQ(width, c.drawn.width);
+    EXPECT_EQ(height, c.drawn.height);
     Descriptor()->stop();
   }
 }
 
 // Done on another thread; if it hangs, the test program ends rather than the run's patience.
+// Meanwhile this thread, which built the graph, answers the messages sent to it, as a host's
+// user-interface thread does: Done has it close the graph's event window.
 void DoneWithinSeconds(DWORD seconds) {
   const auto done = [](void*) WINAPI -> DWORD {
     Descriptor()->done();
@@ -478,12 +533,31 @@ void DoneWithinSeconds(DWORD seconds) {
   };
   HANDLE thread = CreateThread(nullptr, 0, done, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  if (WaitForSingleObject(thread, seconds * 1000) != WAIT_OBJECT_0) {
+  const DWORD until = GetTickCount() + seconds * 1000;
+  DWORD waited = WAIT_TIMEOUT;
+  while (static_cast<LONG>(until - GetTickCount()) > 0 &&
+         (waited = MsgWaitForMultipleObjects(1, &thread, FALSE, until - GetTickCount(),
+                                             QS_SENDMESSAGE)) == WAIT_OBJECT_0 + 1) {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  if (waited != WAIT_OBJECT_0) {
     ADD_FAILURE() << "Done did not return";
     std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), 3);
   }
   CloseHandle(thread);
+}
+
+// The system's WM_DEVICECHANGE for a device interface that arrived, as it reaches the plug-in.
+void Arrive(const std::wstring& path) {
+  std::vector<BYTE> arrival(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + path.size() * 2);
+  auto* device = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(arrival.data());
+  device->dbcc_size = static_cast<DWORD>(arrival.size());
+  device->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  std::memcpy(device->dbcc_name, path.c_str(), (path.size() + 1) * 2);
+  SendMessageW(GraphEventWindowForTesting(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+               reinterpret_cast<LPARAM>(device));
 }
 
 TEST_F(CaptureGraphTest, ABusyDeviceFailsTheRunAndALostOneComesBackWhenItsPathArrives) {
@@ -515,13 +589,7 @@ TEST_F(CaptureGraphTest, ABusyDeviceFailsTheRunAndALostOneComesBackWhenItsPathAr
   for (wchar_t& c : path) {
     c = static_cast<wchar_t>(towupper(c));
   }
-  std::vector<BYTE> arrival(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + path.size() * 2);
-  auto* device = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(arrival.data());
-  device->dbcc_size = static_cast<DWORD>(arrival.size());
-  device->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  std::memcpy(device->dbcc_name, path.c_str(), (path.size() + 1) * 2);
-  SendMessageW(GraphEventWindowForTesting(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
-               reinterpret_cast<LPARAM>(device));
+  Arrive(path);
   EXPECT_TRUE(Lifecycle().GraphRunning);
   EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
   EXPECT_TRUE(FramesFlowing(2000));
@@ -569,17 +637,133 @@ TEST_F(CaptureGraphTest, ADeviceThatGoesAwayOrStallsIsBlueUntilItsPictureIsBack)
     EXPECT_FALSE(Lifecycle().GraphRunning);
     EXPECT_TRUE(Logged("PiP device lost ... "));
     EXPECT_TRUE(PumpUntil([&] { return IsBlueYuy2(host.Latest()); }, 500));
-    // Back two seconds later: rebuilt and running on its own.
+    // Back two seconds later: rebuilt by the tries and running on its own.
     EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().GraphRunning); }, 4000));
     EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
-    EXPECT_TRUE(Logged("PiP device back ... "));
     EXPECT_TRUE(live(host));
   }
+  Descriptor()->stop();
+
+  // A device back before it can run (its first run fails), and a stream that aborts with the
+  // device still there: text 6 while the tries go on, then live again without the user.
+  for (const wchar_t* faults : {fault::kSlowReturn, fault::kErrorAbort}) {
+    SCOPED_TRACE(faults == fault::kSlowReturn ? "slow-return" : "error-abort");
+    SetFaults(faults);
+    Log().clear();
+    StartFullFramePip(kFormatYuy2, 2, kHostFormatYuy2, layout);
+    FrameThread host(tvcard::FrameBytes(layout));
+    EXPECT_TRUE(PumpUntil([] { return Dialog().StatusTextId == kStatusDeviceLost; }, 3000));
+    EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().GraphRunning); }, 10000));
+    EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
+    EXPECT_TRUE(live(host));
+    // The run refused by the device still loading (the graph reports it as a filter not
+    // running), or the abort, is in the log.
+    EXPECT_TRUE(
+        Logged(faults == fault::kSlowReturn ? "0x80040226" : "DirectShow graph aborted ... "));
+    Descriptor()->stop();
+  }
+  SetFaults(fault::kLostReturn);
+  StartFullFramePip(kFormatYuy2, 2, kHostFormatYuy2, layout);
   // Away again, and the host unloads the plug-in meanwhile: nothing is left and nothing waits.
   EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().DeviceWaiting); }, 2000));
   DoneWithinSeconds(10);
   EXPECT_FALSE(Graph().graph);
   Sleep(tvcard::kReturnAfterMs);  // the card is back for the tests after this one
+}
+
+// Card `number`'s four devices as the device page saved them, by name and path; `unique`: no
+// other device had their names then.
+void SaveCard(int number, bool unique) {
+  PipSettings& s = Settings().current;
+  const std::pair<std::string PipSettings::*, uint32_t PipSettings::*> paths[] = {
+      {&PipSettings::TVTunerDevicePath, &PipSettings::TVTunerDeviceNameUnique},
+      {&PipSettings::TVAudioDevicePath, &PipSettings::TVAudioDeviceNameUnique},
+      {&PipSettings::CrossbarDevicePath, &PipSettings::CrossbarDeviceNameUnique},
+      {&PipSettings::CaptureDevicePath, &PipSettings::CaptureDeviceNameUnique}};
+  std::string PipSettings::*const names[] = {
+      &PipSettings::TVTunerDeviceName, &PipSettings::TVAudioDeviceName,
+      &PipSettings::CrossbarDeviceName, &PipSettings::CaptureDeviceName};
+  for (Role role : tvcard::kRoles) {
+    const int i = static_cast<int>(role);
+    const std::wstring name = tvcard::FriendlyNameOf(role);  // ASCII
+    s.*names[i] = std::string(name.begin(), name.end());
+    s.*paths[i].first = Path(number, role);
+    s.*paths[i].second = unique ? 1 : 0;
+  }
+}
+
+// Card `number` pulled out: its devices leave every category.
+void PullCard(int number) {
+  for (Role role : tvcard::kRoles) {
+    wchar_t category[40];
+    StringFromGUID2(tvcard::CategoryOf(role), category, 40);
+    const std::wstring key =
+        std::wstring(L"CLSID\\") + category + L"\\Instance\\" + tvcard::InstanceName(number);
+    ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str()), ERROR_SUCCESS);
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+  }
+}
+
+// Two cards of one make share every name, and the other card is usually the host's own: a
+// device saved while a namesake was there is never found by its name, whichever card it was.
+// A card chosen while its names were its own is, even when it comes back under another port
+// while the PiP waits, and its new paths are saved once its graph has run.
+TEST_F(CaptureGraphTest, ANameFindsOnlyADeviceThatCannotBeAnotherCard) {
+  HostStream stream{320, 240, 0, kHostFormatYuy2, 0};
+  for (const int saved : {2, 1}) {
+    SCOPED_TRACE(saved);
+    Reregister(nullptr);
+    SaveCard(saved, false);
+    PullCard(saved);
+    const PipSettings before = Settings().current;
+    Log().clear();
+    Settings().current.PiPEnable = 1;
+    RebuildGraph();
+    ASSERT_EQ(Descriptor()->start(&stream), 1);
+    EXPECT_FALSE(Lifecycle().GraphBuilt);
+    EXPECT_FALSE(Graph().capture);
+    EXPECT_TRUE(Logged("Capture device not present ... "));
+    EXPECT_TRUE(
+        Logged("Device not bound by its name: another device had the name when it was "
+               "chosen ... KVX Virtual Video Capture"));
+    // Plugged in again: its arrival builds the PiP from its own paths.
+    ASSERT_EQ(Register(), S_OK);
+    Arrive(tvcard::DevicePath(saved, Role::kCapture));
+    EXPECT_TRUE(Lifecycle().GraphRunning);
+    EXPECT_TRUE(FramesFlowing(2000));
+    Descriptor()->stop();
+    DoneWithinSeconds(10);
+    Settings().current.PiPEnable = before.PiPEnable;
+    EXPECT_EQ(Settings().current, before);
+  }
+
+  // Chosen while unique; gone while the PiP runs, and back under another port meanwhile.
+  Reregister(fault::kLost);
+  SaveCard(1, true);
+  Settings().current.PiPEnable = 1;
+  RebuildGraph();
+  ASSERT_EQ(Descriptor()->start(&stream), 1);
+  EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().DeviceWaiting); }, 2000));
+  Reregister(fault::kReplug);
+  Arrive(tvcard::DevicePath(1, Role::kCapture, true));
+  EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().GraphRunning); }, 3000));
+  EXPECT_TRUE(FramesFlowing(2000));
+  EXPECT_TRUE(Logged("Device found by its name ... KVX Virtual Video Capture at " +
+                     Path(1, Role::kCapture, true)));
+  EXPECT_EQ(Settings().current.CaptureDevicePath, Path(1, Role::kCapture));  // until Done
+  Descriptor()->stop();
+  // Done on another thread than the one that made the event window: the window goes all the
+  // same, with its device notification, before Done returns.
+  HWND events = GraphEventWindowForTesting();
+  ASSERT_NE(events, nullptr);
+  DoneWithinSeconds(10);
+  EXPECT_FALSE(IsWindow(events));
+  for (Role role : tvcard::kRoles) {
+    const std::string* paths[] = {
+        &Settings().current.TVTunerDevicePath, &Settings().current.TVAudioDevicePath,
+        &Settings().current.CrossbarDevicePath, &Settings().current.CaptureDevicePath};
+    EXPECT_EQ(*paths[static_cast<int>(role)], Path(1, role, true));
+  }
 }
 
 }  // namespace

@@ -30,6 +30,12 @@ namespace {
 
 using tvcard::Role;
 
+// Set 2's device path on a board with two sets (the dual-set switch).
+std::string Path2(Role role) {
+  const std::wstring path = tvcard::DualSetPath(role);
+  return std::string(path.begin(), path.end());
+}
+
 class DevicePageTest : public SettingsDialogTest {
  protected:
   // A running PiP with an opaque green border.
@@ -236,6 +242,11 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
     EXPECT_EQ(SendDlgItemMessageW(Page(0), list, CB_GETCURSEL, 0, 0), RowOf(kind, Path(2, role)));
     EXPECT_EQ(*path, Path(2, role));
   }
+  // And card 1's capture device brings card 1's.
+  Pick(IDC_CAPTURE_LIST, RowOf(DeviceKind::kCapture, Path(1, Role::kCapture)));
+  EXPECT_EQ(s.TVTunerDevicePath, Path(1, Role::kTuner));
+  EXPECT_EQ(s.TVAudioDevicePath, Path(1, Role::kTvAudio));
+  EXPECT_EQ(s.CrossbarDevicePath, Path(1, Role::kCrossbar));
   const int cyrillic = RowOf(DeviceKind::kCapture, "\\\\?\\kvx#z");
   ASSERT_GT(cyrillic, 0);
   wchar_t shown[64] = {};
@@ -246,6 +257,10 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
   EXPECT_EQ(s.CaptureDeviceName, "\xCA\xE0\xF0\xF2\xE0 \xD2\xC2");  // Windows-1251
   Pick(IDC_CAPTURE_LIST, -1);                                       // no selection: nothing stored
   EXPECT_EQ(s.CaptureDevicePath, "\\\\?\\kvx#z");
+  // Saved: a name no other device had may find its device again; a card's shared names not.
+  Click(Page(0), IDC_SAVE_DEVICES);
+  EXPECT_EQ(s.CaptureDeviceNameUnique, 1u);
+  EXPECT_EQ(s.TVTunerDeviceNameUnique, 0u);
 
   // Card 1 chosen and applied: the PiP runs and the format list shows the card's formats.
   for (const auto& [kind, list, role] :
@@ -260,6 +275,11 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
   EXPECT_EQ(Text(status), L" ");
   EXPECT_TRUE(Lifecycle().GraphRunning);
   EXPECT_TRUE(FramesFlowing(3000));
+  for (uint32_t unique : {s.TVTunerDeviceNameUnique, s.TVAudioDeviceNameUnique,
+                          s.CrossbarDeviceNameUnique, s.CaptureDeviceNameUnique}) {
+    EXPECT_EQ(unique, 0u);  // card 2 has the same names
+  }
+  EXPECT_EQ(Field(IDC_STREAMED_FORMAT), L"YUY2 352x288");
   HWND formats = GetDlgItem(Page(0), IDC_STREAM_FORMAT_LIST);
   ASSERT_EQ(SendMessageW(formats, CB_GETCOUNT, 0, 0), static_cast<LRESULT>(Formats().size()));
   Pick(IDC_STREAM_FORMAT_LIST, static_cast<int>(Formats().size()) - 1);
@@ -283,7 +303,46 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
     EXPECT_EQ(Text(GetDlgItem(dialog, IDC_SETTINGS_STATUS)), LoadText(kStatusRunFailed));
     other.Release();
   }
+
+  // The card goes away while the PiP runs, and the user presses the save button at once: the
+  // PiP waits on, and is live again when the card is back, without the user.
+  SetFaults(tvcard::fault::kLostReturn);
+  Start();
+  Click(Page(0), IDC_SAVE_DEVICES);
+  HWND line = GetDlgItem(dialog, IDC_SETTINGS_STATUS);
+  const auto shows = [&](int32_t id, DWORD ms) {
+    for (const DWORD until = GetTickCount() + ms; Text(line) != LoadText(id);) {
+      if (static_cast<LONG>(GetTickCount() - until) > 0) {
+        return false;
+      }
+      Pump(20);
+    }
+    return true;
+  };
+  EXPECT_TRUE(shows(kStatusDeviceLost, 2000));
+  Click(Page(0), IDC_SAVE_DEVICES);
+  EXPECT_EQ(Text(line), LoadText(kStatusDeviceLost));
+  EXPECT_TRUE(shows(kStatusGood, 6000));
+  EXPECT_TRUE(FramesFlowing(1000));
+  SetFaults(nullptr);
   RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+}
+
+// One board whose single function carries two sets, listed in no particular order: the
+// mediums on the pins say which tuner, TV audio device and crossbar belong to set 2's capture
+// device.
+TEST_F(DevicePageTest, ChoosingASetsCaptureDeviceChoosesTheDevicesWiredToIt) {
+  Reregister(L"dual-set,mediums");
+  RebuildGraph();
+  Open();
+  Pick(IDC_CAPTURE_LIST, RowOf(DeviceKind::kCapture, Path2(Role::kCapture)));
+  PipSettings& s = Settings().current;
+  EXPECT_EQ(s.TVTunerDevicePath, Path2(Role::kTuner));
+  EXPECT_EQ(s.TVAudioDevicePath, Path2(Role::kTvAudio));
+  EXPECT_EQ(s.CrossbarDevicePath, Path2(Role::kCrossbar));
+  Pick(IDC_CAPTURE_LIST, RowOf(DeviceKind::kCapture, Path(1, Role::kCapture)));
+  EXPECT_EQ(s.TVTunerDevicePath, Path(1, Role::kTuner));
+  EXPECT_EQ(s.CrossbarDevicePath, Path(1, Role::kCrossbar));
 }
 
 TEST_F(DevicePageTest, PipBoxColourAndPropertyPagesActOnTheRunningPip) {

@@ -25,7 +25,8 @@ using tvcard::Role;
 
 // The host with card 1 as the PiP card: opaque, with a green border, so a frame shows exactly
 // where the rectangle is.
-ProductRun RunHost(const std::wstring& name, const std::wstring& script, int seconds = 4) {
+ProductRun RunHost(const std::wstring& name, const std::wstring& script, int seconds = 4,
+                   const std::string& moreSettings = "") {
   ProductRun run;
   run.folder = MakeHostFolder(name);
   std::ofstream ini(run.folder / L"Plugins" / L"KVX_PiP.ini", std::ios::binary);
@@ -39,7 +40,7 @@ ProductRun RunHost(const std::wstring& name, const std::wstring& script, int sec
     ini << key << "DeviceName=" << std::string(device.begin(), device.end()) << "\r\n"
         << key << "DevicePath=" << Path(1, role) << "\r\n";
   }
-  ini << "Opacity=100\r\nBorderColor=65280\r\n";
+  ini << "Opacity=100\r\nBorderColor=65280\r\n" << moreSettings;
   ini.close();
   StartHost(run, L"/seconds:" + std::to_wstring(seconds) +
                      L" /format:rgb24 /saveevery:25 \"/save:" + (run.folder / L"frames").wstring() +
@@ -105,22 +106,29 @@ TEST_F(HookInput, HotkeysActOncePerPressWhileFramesArriveAndTheHostSeesEveryKey)
   EXPECT_EQ(run.Count("key down 0x11"), 7u);
 }
 
-// Card 1 plugged into another port: its devices keep their names and change their paths. The
-// PiP finds them by name, and the file keeps the new paths.
-TEST_F(HookInput, ARepluggedCardIsFoundByItsNamesAndItsNewPathsAreSaved) {
+// Card 1 plugged into another port: its devices keep their names and change their paths. A
+// card chosen while its names were its own is found by them, and the file keeps the new paths;
+// a file from before that knows nothing of the names keeps its paths, and no PiP is drawn.
+TEST_F(HookInput, ARepluggedCardIsFoundByItsNamesOnlyWhenTheyWereItsOwn) {
   Reregister(tvcard::fault::kReplug);
-  const ProductRun run = RunHost(L"replug", L"", 3);
-  ASSERT_EQ(run.error, "");
-  for (auto [key, role] : {std::pair{"TVTunerDevicePath", Role::kTuner},
-                           std::pair{"TVAudioDevicePath", Role::kTvAudio},
-                           std::pair{"CrossbarDevicePath", Role::kCrossbar},
-                           std::pair{"CaptureDevicePath", Role::kCapture}}) {
-    EXPECT_EQ(Saved(run, key), Path(1, role, true)) << key;
+  const std::string unique =
+      "TVTunerDeviceNameUnique=1\r\nTVAudioDeviceNameUnique=1\r\n"
+      "CrossbarDeviceNameUnique=1\r\nCaptureDeviceNameUnique=1\r\n";
+  for (const bool chosenUnique : {true, false}) {
+    SCOPED_TRACE(chosenUnique);
+    const ProductRun run = RunHost(L"replug", L"", 3, chosenUnique ? unique : "");
+    ASSERT_EQ(run.error, "");
+    for (auto [key, role] : {std::pair{"TVTunerDevicePath", Role::kTuner},
+                             std::pair{"TVAudioDevicePath", Role::kTvAudio},
+                             std::pair{"CrossbarDevicePath", Role::kCrossbar},
+                             std::pair{"CaptureDevicePath", Role::kCapture}}) {
+      EXPECT_EQ(Saved(run, key), Path(1, role, chosenUnique)) << key;
+    }
+    // The PiP's border where it starts, two seconds in.
+    const Image frame = readPng(run.folder / L"frames" / L"frame_0051.png");
+    ASSERT_EQ(frame.width, 720);
+    EXPECT_EQ(IsGreen(frame.at(469, 450)), chosenUnique) << std::hex << frame.at(469, 450);
   }
-  // The PiP's border where it starts, two seconds in.
-  const Image frame = readPng(run.folder / L"frames" / L"frame_0051.png");
-  ASSERT_EQ(frame.width, 720);
-  EXPECT_TRUE(IsGreen(frame.at(469, 450))) << std::hex << frame.at(469, 450);
 }
 
 TEST_F(HookInput, DoneRemovesTheHooksEvenWithoutStop) {

@@ -109,6 +109,8 @@ class FakePipBuffer : public IPiPBuffer {
   STDMETHODIMP GetFrameView(PipFrameView* view) override {
     view->topDown = 0;
     view->sampleTick = GetTickCount();  // a live stream
+    view->fresh = 1;
+    view->refused = 0;
     return GetFrame(&view->pixels, &view->width, &view->height, &view->format);
   }
 };

@@ -64,6 +64,10 @@ inline constexpr char kDefaultSettingsFile[] =
     "HK_PiPWndSizePlus=619\r\n"
     "HK_PiPWndSizeMinus=621\r\n"
     "HK_PiPWndOpacityPlus=618\r\n"
-    "HK_PiPWndOpacityMinus=2671\r\n";
+    "HK_PiPWndOpacityMinus=2671\r\n"
+    "TVTunerDeviceNameUnique=0\r\n"
+    "TVAudioDeviceNameUnique=0\r\n"
+    "CrossbarDeviceNameUnique=0\r\n"
+    "CaptureDeviceNameUnique=0\r\n";
 
 }  // namespace kvx
