@@ -23,13 +23,19 @@ HHOOK g_mouseHook = nullptr;
 HHOOK g_keyboardHook = nullptr;
 MouseDrag g_drag;
 KeyboardState g_keys;
-// The thread the mouse hook watches, and whether a drag holds its mouse capture. A hook removed
-// from another thread leaves the drag to be dropped by the procedure's next call. The two flags
-// are sequentially consistent: a remover either sees the capture taken, or the procedure that
-// takes it sees the drag dropped and lets go itself.
+// The thread the mouse hook watches, whether a drag holds its mouse capture, and whether the hook
+// was removed (until the next install). A hook removed from another thread may still run once
+// on its own thread; it then drops the drag and takes no capture. The flag stays set, so no call
+// of the procedure can use it up before another sees it. The flags are sequentially consistent:
+// a remover either sees the capture taken, or the procedure that takes it sees the hook gone and
+// lets go itself.
 SharedValue<uint32_t> g_mouseThread;
 std::atomic<bool> g_holdsCapture{false};
-std::atomic<bool> g_dropDrag{false};
+std::atomic<bool> g_mouseHookGone{false};
+// Every removal counts: a drag that a removal cut short is over, also for a hook installed
+// again since. The procedure keeps the count it last acted on.
+std::atomic<uint32_t> g_mouseRemovals{0};
+uint32_t g_removalsSeen = 0;
 
 class HookActions final : public HotkeyActions {
  public:
@@ -61,8 +67,15 @@ LRESULT MouseWork(int code, WPARAM message, LPARAM data) {
   if (code != HC_ACTION || mouse == nullptr) {
     return CallNextHookEx(nullptr, code, message, data);
   }
-  if (g_dropDrag.exchange(false)) {
-    g_drag.Abandon();
+  const uint32_t removals = g_mouseRemovals;
+  if (g_mouseHookGone || removals != g_removalsSeen) {
+    g_removalsSeen = removals;
+    if (g_drag.Abandon() && g_holdsCapture.exchange(false)) {
+      ReleaseCapture();
+    }
+    if (g_mouseHookGone) {
+      return CallNextHookEx(nullptr, code, message, data);
+    }
   }
   auto* video = static_cast<HWND>(Settings().VideoWindow);
   MouseEvent event = {MessageOf(message), false, 0, 0, 0, 0, GetTickCount(), GetDoubleClickTime()};
@@ -81,7 +94,7 @@ LRESULT MouseWork(int code, WPARAM message, LPARAM data) {
     g_holdsCapture = true;
     SetCapture(video);
     // Removed from another thread meanwhile, too late for it to see the capture.
-    if (g_dropDrag.exchange(false)) {
+    if (g_mouseHookGone) {
       g_drag.Abandon();
       ReleaseCapture();
       g_holdsCapture = false;
@@ -155,6 +168,7 @@ void Remove(HHOOK& hook) {
 }  // namespace
 
 void InstallMouseHook() {
+  g_mouseHookGone = false;
   g_mouseThread = Install(g_mouseHook, WH_MOUSE, &HookProc<&MouseWork>);
 }
 
@@ -163,6 +177,8 @@ void InstallKeyboardHook() {
 }
 
 void RemoveMouseHook() {
+  g_mouseHookGone = true;
+  ++g_mouseRemovals;
   Remove(g_mouseHook);
   if (GetCurrentThreadId() == g_mouseThread) {
     if (g_drag.Abandon()) {
@@ -173,7 +189,6 @@ void RemoveMouseHook() {
   }
   // Another thread: the drag state is the procedure's, and ReleaseCapture would act on this
   // thread alone. The video window's own thread lets go of the capture on WM_CANCELMODE.
-  g_dropDrag = true;
   auto* video = static_cast<HWND>(Settings().VideoWindow);
   // A post to no window would land in this thread's own queue.
   if (g_holdsCapture.exchange(false) && video != nullptr && IsWindow(video)) {

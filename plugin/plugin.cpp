@@ -33,7 +33,7 @@ constexpr PluginDescriptor kDescriptor = {
 
 constexpr DWORD kGetStateTimeoutMs = 5000;
 
-// The thread on which Init had to initialise COM itself, or 0: Done uninitialises it there.
+// The thread on which Init took a COM reference, or 0: Done gives it back there.
 DWORD g_comThread = 0;
 
 void UninitializeCom() {
@@ -313,19 +313,12 @@ namespace {
 
 void InitWork(HostCallbacks* callbacks) {
   ResourceScope scope;
-  // A host that uses COM on this thread already keeps its own apartment (S_FALSE, or
-  // RPC_E_CHANGED_MODE for a multithreaded one); a host that does not still gets a graph.
-  // Single-threaded, as a user-interface thread's apartment should be.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (com == S_OK) {
+  // Single-threaded, as a user-interface thread's apartment should be. Each successful call
+  // (S_FALSE too: the host's own apartment, or one an earlier load of ours left for its modal
+  // box to end) takes a reference of its own that Done gives back, so no module ever ends COM
+  // for another on this thread. A multithreaded host apartment (RPC_E_CHANGED_MODE) takes none.
+  if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     g_comThread = GetCurrentThreadId();
-  } else if (SUCCEEDED(com)) {
-    CoUninitialize();
-    // Done came inside a modal box of ours on this thread and left COM's end to the box: this
-    // Init keeps the apartment, and its own Done ends it.
-    if (TakeOverAfterModalLoops(&UninitializeCom)) {
-      g_comThread = GetCurrentThreadId();
-    }
   }
   LoadSettings(callbacks);
   Lifecycle().GraphBuilt = false;

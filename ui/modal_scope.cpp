@@ -84,13 +84,4 @@ void AfterModalLoops(void (*action)()) {
   }
 }
 
-bool TakeOverAfterModalLoops(void (*action)()) {
-  ModalScope* outermost = ModalScope::Outermost();
-  if (outermost == nullptr || outermost->afterLoops_ != action) {
-    return false;
-  }
-  outermost->afterLoops_ = nullptr;
-  return true;
-}
-
 }  // namespace kvx

@@ -29,7 +29,6 @@ class ModalScope {
  private:
   friend void CloseModalBoxes();
   friend void AfterModalLoops(void (*action)());
-  friend bool TakeOverAfterModalLoops(void (*action)());
   friend LRESULT CALLBACK WatchModalBoxes(int code, WPARAM wParam, LPARAM lParam);
 
   // This thread's outermost scope, or null outside any.
@@ -52,8 +51,5 @@ void PinModule();
 // Runs action at once when no modal loop of ours runs on this thread, or else when the
 // outermost one has ended.
 void AfterModalLoops(void (*action)());
-// Whether action was waiting for this thread's outermost modal loop to end; it then no longer
-// runs there, and the caller takes over what it was to do.
-bool TakeOverAfterModalLoops(void (*action)());
 
 }  // namespace kvx

@@ -1,5 +1,7 @@
 #include "video/filter_base.h"
 
+#include <algorithm>
+
 #include <new>
 
 #include "video/pin_base.h"
@@ -260,13 +262,15 @@ HRESULT PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
     }
     IPin* candidate = pin;
     bool seen = false;
-    for (IPin* p : returned_) {
-      seen = seen || p == candidate;
+    for (int i = 0; i < returnedCount_; ++i) {
+      seen = seen || returned_[i] == candidate;
     }
     if (seen) {
       continue;
     }
-    returned_.push_back(candidate);
+    if (returnedCount_ < kMostPins) {
+      returned_[returnedCount_++] = candidate;
+    }
     candidate->AddRef();
     pins[got++] = candidate;
   }
@@ -291,7 +295,7 @@ HRESULT PinEnumerator::Skip(ULONG count) {
 
 HRESULT PinEnumerator::Reset() {
   Refresh();
-  returned_.clear();
+  returnedCount_ = 0;
   return S_OK;
 }
 
@@ -308,7 +312,8 @@ HRESULT PinEnumerator::Clone(IEnumPins** clone) {
     return E_OUTOFMEMORY;
   }
   copy->position_ = position_;
-  copy->returned_ = returned_;
+  std::copy(returned_, returned_ + returnedCount_, copy->returned_);
+  copy->returnedCount_ = returnedCount_;
   return HandOut(static_cast<IEnumPins*>(copy), reinterpret_cast<void**>(clone));
 }
 

@@ -119,8 +119,11 @@ class PinEnumerator final : public ComObjectBase, public IEnumPins {
   int position_ = 0;
   int count_ = 0;
   LONG version_ = 0;
-  // Pins already handed out, compared by identity only.
-  std::vector<IPin*> returned_;
+  // Pins already handed out, compared by identity only; a fixed record, as the graph enumerates
+  // pins inside Run and Stop, where nothing may fail for want of memory.
+  static constexpr int kMostPins = 32;
+  IPin* returned_[kMostPins] = {};
+  int returnedCount_ = 0;
 };
 
 }  // namespace kvx

@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string_view>
 #include <cwctype>
 #include <functional>
 #include <cstdlib>
@@ -653,6 +657,9 @@ TEST_F(CaptureGraphTest, ADeviceThatGoesAwayOrStallsIsBlueUntilItsPictureIsBack)
     StartFullFramePip(kFormatYuy2, 2, kHostFormatYuy2, layout);
     FrameThread host(tvcard::FrameBytes(layout));
     EXPECT_TRUE(PumpUntil([] { return Dialog().StatusTextId == kStatusDeviceLost; }, 3000));
+    // Gone once: the filter that runs after it keeps streaming (slow-return's failed first run
+    // is the card's, whatever the switches say now).
+    SetFaults(nullptr);
     EXPECT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().GraphRunning); }, 10000));
     EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
     EXPECT_TRUE(live(host));
@@ -764,6 +771,72 @@ TEST_F(CaptureGraphTest, ANameFindsOnlyADeviceThatCannotBeAnotherCard) {
         &Settings().current.CrossbarDevicePath, &Settings().current.CaptureDevicePath};
     EXPECT_EQ(*paths[static_cast<int>(role)], Path(1, role, true));
   }
+}
+
+// A failed allocation at any step of a build, in Init or in a try after the device came back,
+// ends that work and leaves nothing half-built: Done releases every filter (so the host's
+// FreeLibrary has nothing left to release under the loader lock), and the next Init builds.
+TEST_F(CaptureGraphTest, AFailedAllocationAtAnyStepOfABuildLeavesNothingHalfDone) {
+  HostCallbacks callbacks{Settings().host};
+  // Init reads the test's settings file (support/settings_sandbox.cpp): card 1's devices.
+  Descriptor()->init(&callbacks);
+  Descriptor()->done();
+  {
+    std::ofstream ini(std::filesystem::path(Settings().location.path), std::ios::binary);
+    ini << "[COMMON]\r\n";
+    for (const auto& [key, role] :
+         {std::pair{"TVTuner", Role::kTuner}, std::pair{"TVAudio", Role::kTvAudio},
+          std::pair{"Crossbar", Role::kCrossbar}, std::pair{"Capture", Role::kCapture}}) {
+      ini << key << "DevicePath=" << Path(1, role) << "\r\n";
+    }
+  }
+  const auto empty = [] {
+    const CaptureGraph& g = Graph();
+    return !g.graph && !g.builder && !g.control && !g.pPiPBuffer.get() && !g.tuner && !g.tvAudio &&
+           !g.crossbar && !g.capture && !g.renderer;
+  };
+  // The entries a whole build makes, Init's tuning included.
+  Log().clear();
+  Descriptor()->init(&callbacks);
+  ASSERT_TRUE(Lifecycle().GraphBuilt);
+  const int steps = static_cast<int>(Log().size());
+  Descriptor()->done();
+  for (int step = 1; step <= steps; ++step) {
+    SCOPED_TRACE(step);
+    FailAtLogEntry(step);
+    Descriptor()->init(&callbacks);
+    FailAtLogEntry(0);
+    EXPECT_FALSE(Lifecycle().GraphRunning);
+    DoneWithinSeconds(10);
+    EXPECT_TRUE(empty());
+    EXPECT_FALSE(Lifecycle().GraphBuilt);
+    EXPECT_EQ(CardObjects(), 0);
+  }
+  Descriptor()->init(&callbacks);
+  EXPECT_TRUE(Lifecycle().GraphBuilt);
+  Descriptor()->done();
+
+  // The same in the try that follows the device's return: the wait goes on, and Done ends it.
+  SetFaults(fault::kLostReturn);
+  HostStream stream{320, 240, 0, kHostFormatYuy2, 0};
+  for (const int step : {1, 8, 20, steps - 1}) {
+    SCOPED_TRACE(step);
+    Settings().current.PiPEnable = 1;
+    Descriptor()->init(&callbacks);
+    ASSERT_EQ(Descriptor()->start(&stream), 1);
+    ASSERT_TRUE(PumpUntil([] { return static_cast<bool>(Lifecycle().DeviceWaiting); }, 2000));
+    Log().clear();
+    FailAtLogEntry(step);
+    PumpUntil([] { return FailedYet() || Lifecycle().GraphRunning; }, 4000);
+    FailAtLogEntry(0);
+    EXPECT_TRUE(Lifecycle().DeviceWaiting || Lifecycle().GraphRunning);
+    Descriptor()->stop();
+    DoneWithinSeconds(10);
+    EXPECT_TRUE(empty());
+    EXPECT_EQ(CardObjects(), 0);
+    Sleep(tvcard::kReturnAfterMs);  // the card back for the next round
+  }
+  SetFaults(nullptr);
 }
 
 }  // namespace

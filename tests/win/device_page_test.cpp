@@ -303,6 +303,19 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
     EXPECT_EQ(Text(GetDlgItem(dialog, IDC_SETTINGS_STATUS)), LoadText(kStatusRunFailed));
     other.Release();
   }
+  SetFaults(nullptr);
+
+  // A failed allocation halfway through the save button's build ends that work alone: nothing
+  // of the graph is left, and the next press builds and runs it.
+  for (const int step : {3, 12, 24}) {
+    FailAtLogEntry(step);
+    Click(Page(0), IDC_SAVE_DEVICES);
+    EXPECT_TRUE(FailedYet());
+    EXPECT_FALSE(Lifecycle().GraphBuilt);
+    EXPECT_FALSE(Graph().graph || Graph().capture || Graph().renderer) << step;
+  }
+  Click(Page(0), IDC_SAVE_DEVICES);
+  EXPECT_TRUE(Lifecycle().GraphRunning);
 
   // The card goes away while the PiP runs, and the user presses the save button at once: the
   // PiP waits on, and is live again when the card is back, without the user.

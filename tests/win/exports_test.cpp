@@ -85,8 +85,9 @@ struct HarshHost {
   bool boxOpen = false;
   // The module was still there after the host freed it: the box's loop had code to return to.
   bool stayed = false;
-  // Loaded and initialised again inside the same box, right after Done.
-  bool reload = false;
+  // Loaded and initialised again inside the same box, right after Done, from this path (empty:
+  // no reload).
+  std::wstring reload;
   HMODULE again = nullptr;
   const kvx::PluginDescriptor* second = nullptr;
 };
@@ -115,8 +116,8 @@ void CALLBACK DoneAndUnload(HWND, UINT, UINT_PTR timer, DWORD) {
                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                       reinterpret_cast<LPCWSTR>(g_host->plugin), &loaded) &&
                    loaded == g_host->module;
-  if (g_host->reload) {
-    g_host->again = LoadLibraryW(BesideThisProgram(L"KVX_PiP.dll").c_str());
+  if (!g_host->reload.empty()) {
+    g_host->again = LoadLibraryW(g_host->reload.c_str());
     g_host->second = reinterpret_cast<kvx::PluginDescriptorFn>(
         reinterpret_cast<void*>(GetProcAddress(g_host->again, "Zorvinta_Plugin_PR")))();
     kvx::HostCallbacks callbacks{nullptr, nullptr};
@@ -135,9 +136,21 @@ TEST_F(UnloadInsideModalBox, DoneFromTheAboutBoxOrAPropertyFrameReturnsAndTheHos
   std::ofstream(folder / L"KVX_PiP.ini", std::ios::binary)
       << "[COMMON]\r\nCrossbarDevicePath=" << kvx::test::Path(1, Role::kCrossbar)
       << "\r\nCaptureDevicePath=" << kvx::test::Path(1, Role::kCapture) << "\r\n";
-  for (const int button : {IDC_SETTINGS_ABOUT, IDC_CAPTURE_PAGES}) {
+  // A reload from another folder is another module: the one the box still runs in is pinned.
+  const fs::path copy = BesideThisProgram(L"elsewhere");
+  fs::create_directories(copy);
+  fs::copy_file(BesideThisProgram(L"KVX_PiP.dll"), copy / L"KVX_PiP.dll",
+                fs::copy_options::overwrite_existing);
+  const struct {
+    int button;
+    std::wstring reload;
+  } cases[] = {{IDC_SETTINGS_ABOUT, BesideThisProgram(L"KVX_PiP.dll")},
+               {IDC_SETTINGS_ABOUT, (copy / L"KVX_PiP.dll").wstring()},
+               {IDC_CAPTURE_PAGES, L""}};
+  for (const auto& [button, reload] : cases) {
+    SCOPED_TRACE(std::string(reload.begin(), reload.end()));
     HarshHost host;
-    host.reload = button == IDC_SETTINGS_ABOUT;
+    host.reload = reload;
     g_host = &host;
     std::atomic<bool> returned{false};
     std::thread ui([&] {
@@ -183,11 +196,12 @@ TEST_F(UnloadInsideModalBox, DoneFromTheAboutBoxOrAPropertyFrameReturnsAndTheHos
     ui.join();
     EXPECT_TRUE(host.boxOpen) << button;
     EXPECT_TRUE(host.stayed) << button;
-    EXPECT_EQ(host.second != nullptr, host.reload) << button;
+    EXPECT_EQ(host.second != nullptr, !host.reload.empty()) << button;
   }
   EXPECT_EQ(CardObjects(), 0);
   std::error_code ignored;
   fs::remove_all(folder, ignored);
+  fs::remove_all(copy, ignored);
 }
 
 }  // namespace

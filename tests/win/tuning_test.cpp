@@ -17,7 +17,9 @@
 #include "capture/channels.h"
 #include "capture/tuning.h"
 #include "plugin/plugin.h"
+#include "plugin/status_log.h"
 #include "settings/settings_store.h"
+#include "tests/win/support/allocation_count.h"
 #include "tests/win/support/host_process.h"
 #include "tests/win/support/dialog_driver.h"
 #include "tests/win/support/pip_card.h"
@@ -46,6 +48,35 @@ CardState ReadCard() {
 }
 
 using TuningTest = PipCardTest;
+
+// What the hotkeys and the mouse set off on a running PiP (on/off, the channel commands with
+// their tuning, routing and standards, the swap) allocates nothing: a failed allocation there
+// could leave the PiP half switched, and the hooks run inside the host's input.
+TEST_F(TuningTest, TheHotkeyAndMousePathsAllocateNothing) {
+  RebuildGraph();
+  ASSERT_TRUE(Lifecycle().GraphBuilt);
+  ASSERT_TRUE(RunGraph());
+  const auto commands = [] {
+    EXPECT_TRUE(StopGraph());
+    EXPECT_TRUE(RunGraph());
+    NextChannel();
+    PrevChannel();
+    for (const int32_t position : {2, -2, -3, 0}) {
+      SetChannel(position);
+    }
+    SwapChannels();
+  };
+  commands();                                 // first uses, which may set up what stays
+  StatusLog::SetObserverForTesting(nullptr);  // the test's own record of the log allocates
+  int counted = 0;
+  {
+    AllocationCount allocations;
+    commands();
+    counted = allocations.Count();
+  }
+  EXPECT_EQ(counted, 0);
+  EXPECT_TRUE(Lifecycle().GraphRunning);
+}
 
 TEST_F(TuningTest, ChannelCommandsSetTheCardsTunerCrossbarAndDecoder) {
   Settings().current.VideoSystem = 2;  // PAL unless the channel says otherwise

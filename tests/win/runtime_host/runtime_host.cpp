@@ -6,7 +6,7 @@
 //                                     libgcc_s_dw2-1.dll loaded first when asked
 //   runtime_host cycles <n>           n load/Init/Start/Frame/Stop/Done/unload cycles, each on
 //                                     a host thread that then ends, with frame threads that race
-//                                     the DLL's first uses of its statics and end too
+//                                     Init for the DLL's first uses of its statics and end too
 //   runtime_host threads <n>          one load, and n such host threads one after another
 //
 // Each prints one line of figures and exits 0; a host the plug-in ended exits otherwise.
@@ -105,11 +105,18 @@ long long HeapBytes() {
   return bytes;
 }
 
-// The lowest free thread-local index: it rises when the DLL leaves an index behind.
-DWORD FirstFreeTls() {
-  const DWORD index = TlsAlloc();
-  TlsFree(index);
-  return index;
+// How many thread-local indexes are free: one fewer for each the DLL leaves behind, wherever
+// in the table it lies.
+DWORD FreeTls() {
+  static DWORD taken[2048];
+  DWORD count = 0;
+  while (count < 2048 && (taken[count] = TlsAlloc()) != TLS_OUT_OF_INDEXES) {
+    ++count;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    TlsFree(taken[i]);
+  }
+  return count;
 }
 
 struct Cycle {
@@ -135,22 +142,22 @@ DWORD WINAPI FrameThread(void* context) {
 }
 
 // The host's user-interface thread for one load: it reads a settings file too large for the
-// memory left (an exception inside the DLL, on this thread), lets four frame threads race the
-// DLL's first frame, and ends.
+// memory left (an exception inside the DLL, on this thread) while four frame threads, started
+// before anything of the DLL ran, race its first uses of its statics; then it ends.
 DWORD WINAPI HostThread(void* context) {
   auto* cycle = static_cast<Cycle*>(context);
   kvx::HostCallbacks callbacks{nullptr, nullptr};
+  HANDLE frames[4];
+  for (HANDLE& thread : frames) {
+    thread = CreateThread(nullptr, 0, &FrameThread, cycle, 0, nullptr);
+  }
+  SetEvent(cycle->go);
   if (cycle->exhaust) {
     Exhaustion exhausted;
     cycle->plugin->init(&callbacks);
   } else {
     cycle->plugin->init(&callbacks);
   }
-  HANDLE frames[4];
-  for (HANDLE& thread : frames) {
-    thread = CreateThread(nullptr, 0, &FrameThread, cycle, 0, nullptr);
-  }
-  SetEvent(cycle->go);
   WaitForMultipleObjects(4, frames, TRUE, INFINITE);
   for (HANDLE thread : frames) {
     CloseHandle(thread);
@@ -177,13 +184,13 @@ bool OneCycle() {
 
 int Cycles(int n) {
   WriteLargeSettings();
-  const DWORD tlsFirst = FirstFreeTls();
+  const DWORD tlsFirst = FreeTls();
   if (!OneCycle()) {  // what the first load leaves for good (the system's own caches)
     std::printf("cannot load KVX_PiP.dll\n");
     return 2;
   }
   const long long heapBefore = HeapBytes();
-  const DWORD tlsBefore = FirstFreeTls();
+  const DWORD tlsBefore = FreeTls();
   for (int i = 0; i < n; ++i) {
     if (!OneCycle()) {
       return 2;
@@ -191,7 +198,7 @@ int Cycles(int n) {
   }
   char line[128];
   std::snprintf(line, sizeof line, "cycles %d heap %lld tls %lu %lu (%lu before the first)\n", n,
-                HeapBytes() - heapBefore, tlsBefore, FirstFreeTls(), tlsFirst);
+                HeapBytes() - heapBefore, tlsBefore, FreeTls(), tlsFirst);
   Report(line);
   return 0;
 }

@@ -1,5 +1,8 @@
 #include "tests/win/support/pip_card.h"
 
+#include <atomic>
+#include <new>
+
 #include "capture/capture_graph.h"
 #include "plugin/plugin.h"
 #include "plugin/status_log.h"
@@ -8,8 +11,13 @@
 namespace kvx::test {
 namespace {
 
+std::atomic<int> g_failAt{0};
+
 void Observe(int32_t level, std::string_view text) {
   PipCardTest::Log().emplace_back(level, text);
+  if (g_failAt > 0 && --g_failAt == 0) {
+    throw std::bad_alloc();
+  }
 }
 
 HostChannel* KVX_CDECL GetTestChannel(int32_t position) {
@@ -32,6 +40,7 @@ void PipCardTest::TearDown() {
   TearDownGraph();
   Lifecycle().GraphBuilt = false;
   StatusLog::SetObserverForTesting(nullptr);
+  FailAtLogEntry(0);
   Settings().current = PipSettings::Defaults();
   Settings().host = HostCallbacks{};
   Settings().MainWindow = nullptr;
@@ -58,6 +67,14 @@ void PipCardTest::Reregister(const wchar_t* faults) {
 std::vector<std::pair<int32_t, std::string>>& PipCardTest::Log() {
   static std::vector<std::pair<int32_t, std::string>> log;
   return log;
+}
+
+void PipCardTest::FailAtLogEntry(int n) {
+  g_failAt = n;
+}
+
+bool PipCardTest::FailedYet() {
+  return g_failAt == 0;
 }
 
 bool PipCardTest::Logged(const std::string& text) {

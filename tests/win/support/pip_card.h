@@ -19,6 +19,10 @@ class PipCardTest : public TvCardTest {
   // The status log since SetUp or the last clear.
   static std::vector<std::pair<int32_t, std::string>>& Log();
   static bool Logged(const std::string& text);
+  // The status log's n-th entry from now throws std::bad_alloc, as a failed allocation at that
+  // step of the work would; 0 throws nothing. FailedYet: it has thrown (or none was asked for).
+  static void FailAtLogEntry(int n);
+  static bool FailedYet();
 
  protected:
   void SetUp() override;
