@@ -25,6 +25,7 @@ inline constexpr int32_t kStatusGood = 3;
 inline constexpr int32_t kStatusBuildFailed = 4;
 inline constexpr int32_t kStatusRunFailed = 5;
 inline constexpr int32_t kStatusDeviceLost = 6;
+inline constexpr int32_t kStatusAccessDenied = 7;
 
 class SettingsDialog : public DialogWindow {
  public:

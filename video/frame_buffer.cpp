@@ -105,6 +105,18 @@ ParsedFormat ParseFormat(const MediaTypeView& mt) {
     // come top row first whatever the sign says.
     shape.topDown = signedHeight < 0;
     bits = 24;
+  } else if (SameGuid(mt.subtype, kSubtypeNv12) || SameGuid(mt.subtype, kSubtypeI420) ||
+             SameGuid(mt.subtype, kSubtypeYv12)) {
+    // Stored as YUY2, each chroma row serving the two luma rows it covers: the planes need
+    // whole 2x2 blocks.
+    shape.format = kBufferYuy2;
+    shape.samples = SameGuid(mt.subtype, kSubtypeNv12)   ? SampleLayout::kNv12
+                    : SameGuid(mt.subtype, kSubtypeI420) ? SampleLayout::kI420
+                                                         : SampleLayout::kYv12;
+    if (shape.height % 2 != 0) {
+      return parsed;
+    }
+    bits = 16;
   } else {
     return parsed;
   }
@@ -244,9 +256,50 @@ void PipFrameBuffer::CopyIntoStore(const uint8_t* data, int64_t length) {
   if (store == nullptr || data == nullptr || length <= 0) {
     return;
   }
-  // A longer sample is cut to the store; a shorter one leaves the rest of the previous frame.
-  std::memcpy(store->Pixels(), data,
-              static_cast<size_t>(std::min<int64_t>(length, store->shape.size)));
+  const FrameShape& shape = store->shape;
+  if (shape.samples == SampleLayout::kPacked) {
+    // A longer sample is cut to the store; a shorter one leaves the rest of the previous frame.
+    std::memcpy(store->Pixels(), data, static_cast<size_t>(std::min<int64_t>(length, shape.size)));
+    return;
+  }
+  // Planes: Y (width x height), then U and V at half the width and height, NV12's interleaved
+  // in one plane. A row pair whose bytes the sample lacks keeps the previous frame's.
+  const int64_t w = shape.width;
+  const int64_t h = shape.height;
+  const int64_t luma = w * h;
+  const int64_t quarter = luma / 4;
+  for (int64_t pair = 0; pair < h / 2; ++pair) {
+    const int64_t chromaRow = pair * (w / 2);
+    const uint8_t* u;
+    const uint8_t* v;
+    int64_t chromaEnd;
+    int step = 1;
+    if (shape.samples == SampleLayout::kNv12) {
+      u = data + luma + pair * w;
+      v = u + 1;
+      step = 2;
+      chromaEnd = luma + (pair + 1) * w;
+    } else {
+      const int64_t uPlane = shape.samples == SampleLayout::kI420 ? luma : luma + quarter;
+      const int64_t vPlane = shape.samples == SampleLayout::kI420 ? luma + quarter : luma;
+      u = data + uPlane + chromaRow;
+      v = data + vPlane + chromaRow;
+      chromaEnd = std::max(uPlane, vPlane) + chromaRow + w / 2;
+    }
+    if (chromaEnd > length || (2 * pair + 2) * w > length) {
+      return;
+    }
+    for (int64_t row = 2 * pair; row < 2 * pair + 2; ++row) {
+      const uint8_t* y = data + row * w;
+      uint8_t* out = store->Pixels() + row * w * 2;
+      for (int64_t i = 0; i < w / 2; ++i) {
+        out[4 * i] = y[2 * i];
+        out[4 * i + 1] = u[i * step];
+        out[4 * i + 2] = y[2 * i + 1];
+        out[4 * i + 3] = v[i * step];
+      }
+    }
+  }
 }
 
 HResult PipFrameBuffer::GetFrame(uint8_t** pixels, int32_t* width, int32_t* height,

@@ -38,6 +38,10 @@ inline constexpr int32_t kMaxFrameSide = 8192;
 // The compositor reads the store with packed-integer loads.
 inline constexpr size_t kFrameAlignment = 64;
 
+// How the samples' bytes lie: as the store keeps them, or in 4:2:0 planes (a Y plane, then the
+// chroma at half the width and height) that the copy turns into the store's YUY2.
+enum class SampleLayout : int32_t { kPacked, kNv12, kI420, kYv12 };
+
 // What a media type says about the frame it describes.
 struct FrameShape {
   int32_t width = 0;
@@ -45,7 +49,8 @@ struct FrameShape {
   int32_t format = kBufferYuy2;
   // An RGB24 frame whose height was negative: its top row comes first. 4:2:2 rows always do.
   bool topDown = false;
-  int32_t size = 0;  // bytes
+  int32_t size = 0;  // bytes in the store
+  SampleLayout samples = SampleLayout::kPacked;
 
   bool operator==(const FrameShape&) const = default;
 };

@@ -190,6 +190,59 @@ TEST(FrameBuffer, SampleTypesChangeTheStoreBeforeTheirBytesAreCopied) {
   EXPECT_TRUE(IsPattern(view().pixels, 64, {0x43}));
 }
 
+// 4:2:0 frames (NV12, I420, YV12) are kept as YUY2: each chroma sample serves the 2x2 luma
+// block it covers, so the compositor and its exact rules see a 4:2:2 frame.
+TEST(FrameBuffer, PlanarFramesAreStoredAsYuy2WithEachChromaRowForItsTwoLumaRows) {
+  // A 4x4 frame: luma 10 + the pixel's index, chroma U 100 + block, V 200 + block.
+  std::vector<uint8_t> y(16);
+  for (size_t i = 0; i < y.size(); ++i) {
+    y[i] = static_cast<uint8_t>(10 + i);
+  }
+  const uint8_t u[] = {100, 101, 102, 103};  // blocks: top left, top right, bottom left, right
+  const uint8_t v[] = {200, 201, 202, 203};
+  const struct {
+    Guid subtype;
+    std::vector<uint8_t> chroma;
+  } cases[] = {
+      {kSubtypeNv12, {u[0], v[0], u[1], v[1], u[2], v[2], u[3], v[3]}},
+      {kSubtypeI420, {u[0], u[1], u[2], u[3], v[0], v[1], v[2], v[3]}},
+      {kSubtypeYv12, {v[0], v[1], v[2], v[3], u[0], u[1], u[2], u[3]}},
+  };
+  for (const auto& c : cases) {
+    PipFrameBuffer buffer;
+    ASSERT_EQ(buffer.SetFrameFormat(MakeType(c.subtype, 4, 4).view), kOk);
+    EXPECT_EQ(buffer.format(), kBufferYuy2);
+    EXPECT_EQ(buffer.size(), 4 * 4 * 2);
+    ASSERT_EQ(buffer.AllocateFrame(), kOk);
+    buffer.StartStreaming();
+    FakeSample sample;
+    sample.data = y;
+    sample.data.insert(sample.data.end(), c.chroma.begin(), c.chroma.end());
+    sample.actualLength = static_cast<long>(sample.data.size());
+    ASSERT_EQ(buffer.StoreSample(&sample), kOk);
+    std::vector<uint8_t> expected;
+    for (int row = 0; row < 4; ++row) {
+      for (int pair = 0; pair < 2; ++pair) {
+        const int block = row / 2 * 2 + pair;
+        expected.insert(expected.end(),
+                        {y[row * 4 + pair * 2], u[block], y[row * 4 + pair * 2 + 1], v[block]});
+      }
+    }
+    EXPECT_EQ(std::vector<uint8_t>(Pixels(buffer), Pixels(buffer) + 32), expected);
+    // A sample short of its last row pair's bytes leaves that pair as it was.
+    FakeSample shorter = sample;
+    std::fill(shorter.data.begin(), shorter.data.begin() + 16, uint8_t{0});
+    shorter.actualLength = 20;
+    ASSERT_EQ(buffer.StoreSample(&shorter), kOk);
+    EXPECT_EQ(Pixels(buffer)[0], SameGuid(c.subtype, kSubtypeNv12) ? 0 : expected[0]);
+    EXPECT_EQ(Pixels(buffer)[16], expected[16]);
+  }
+  // Planes need whole 2x2 blocks.
+  PipFrameBuffer odd;
+  EXPECT_EQ(odd.SetFrameFormat(MakeType(kSubtypeNv12, 4, 3).view), kFail);
+  EXPECT_EQ(odd.SetFrameFormat(MakeType(kSubtypeI420, 5, 4).view), kFail);
+}
+
 TEST(FrameBuffer, RefusesTypesItCannotRead) {
   PipFrameBuffer buffer;
   FormatBlock unknownFormat = MakeType(kSubtypeYuy2, 320, 240);
