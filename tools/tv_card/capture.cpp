@@ -24,6 +24,13 @@ HRESULT CapturePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
   if (category_ == PIN_CATEGORY_PREVIEW && FaultOn(fault::kPreviewRefuses)) {
     return VFW_E_TYPE_NOT_ACCEPTED;
   }
+  // Set to MJPG, the pin offers nothing a system without a decoder can take.
+  {
+    kvx::ScopedLock lock(pinLock());
+    if (formatSet_ && format_.format == PixelFormat::kMjpg) {
+      return VFW_E_NO_ACCEPTABLE_TYPES;
+    }
+  }
   return CardPin::Connect(receivePin, type);
 }
 
@@ -86,11 +93,11 @@ HRESULT CapturePin::OnConnectionComplete(IPin* peer) {
     std::lock_guard<std::mutex> hold(changeLock_);
     changed_ = false;
   }
-  FrameLayout layout = format_;
-  ReadLayout(connectionType().get(), &layout);
+  FrameLayout layout = Current();
+  ReadLayout(connectionType().get(), Usb(), &layout);
   // Buffers for the largest frame of the format, as drivers allocate them: a size changed while
   // streaming still fits.
-  const SIZE largest = LargestOffered(layout.format);
+  const SIZE largest = LargestOffered(layout.format, Usb());
   layout.width = static_cast<int>(largest.cx);
   layout.height = static_cast<int>(largest.cy);
   if (FAILED(receiver_->GetAllocator(allocator_.put()))) {
@@ -130,8 +137,8 @@ HRESULT CapturePin::OnDeactivate() {
 }
 
 Outlet CapturePin::MakeOutlet() {
-  Outlet outlet{this, allocator_, receiver_, kvx::ComPtr<IPin>(peer()), format_, {}};
-  ReadLayout(connectionType().get(), &outlet.layout);
+  Outlet outlet{this, allocator_, receiver_, kvx::ComPtr<IPin>(peer()), Current(), {}};
+  ReadLayout(connectionType().get(), Usb(), &outlet.layout);
   std::lock_guard<std::mutex> hold(changeLock_);
   if (changed_) {
     outlet.layout = changedLayout_;
@@ -183,13 +190,16 @@ ULONG CaptureFilter::Release() {
 }
 
 HRESULT CaptureFilter::LookupInterface(REFIID iid, void** out) {
-  if (iid == IID_IAMAnalogVideoDecoder) {
+  if (iid == IID_IAMAnalogVideoDecoder && !Usb()) {
     return HandOut(static_cast<IAMAnalogVideoDecoder*>(this), out);
   }
   return CardFilter::LookupInterface(iid, out);
 }
 
 kvx::PinBase* CaptureFilter::PinAt(int index) {
+  if (Usb()) {
+    return index == 0 ? &capture_ : nullptr;
+  }
   switch (index) {
     case 0:
       return &videoIn_;
@@ -204,6 +214,9 @@ kvx::PinBase* CaptureFilter::PinAt(int index) {
 
 HRESULT CaptureFilter::Pause() {
   kvx::ScopedLock lock(filterLock_);
+  if (FaultOn(fault::kDenyAccess)) {
+    return E_ACCESSDENIED;
+  }
   if (State() == State_Stopped) {
     const std::shared_ptr<CardState> card = Card();
     if (lost_ || Away(card->Number())) {
@@ -230,6 +243,9 @@ HRESULT CaptureFilter::Pause() {
 
 HRESULT CaptureFilter::Run(REFERENCE_TIME start) {
   kvx::ScopedLock lock(filterLock_);
+  if (FaultOn(fault::kDenyAccess)) {
+    return E_ACCESSDENIED;
+  }
   if (FaultOn(fault::kRunFails) || TakeFailedRun(Card()->Number())) {
     const HRESULT paused = State() == State_Stopped ? Pause() : S_OK;
     return FAILED(paused) ? paused : kDeviceFailure;

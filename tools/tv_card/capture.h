@@ -105,6 +105,9 @@ class CapturePin final : public CardPin, public IKsPropertySet, public IAMStream
 
  private:
   REFERENCE_TIME Interval();
+  bool Usb();
+  // The format the pin streams in until one is set. Under the filter lock.
+  FrameLayout Current();
 
   // Raw: the filter owns the pin.
   CaptureFilter* owner_;
@@ -150,8 +153,11 @@ class CaptureFilter final : public CardFilter, public IAMAnalogVideoDecoder {
   STDMETHODIMP put_OutputEnable(LONG enable) override;
   STDMETHODIMP get_OutputEnable(LONG* enable) override;
 
-  int PinCount() override { return hasPreview_ ? 3 : 2; }
+  // The USB grabber's filter has its "Capture" pin alone.
+  int PinCount() override { return Usb() ? 1 : hasPreview_ ? 3 : 2; }
   kvx::PinBase* PinAt(int index) override;
+  // Whether the device bound is the USB grabber (uvc), not one of the TV cards.
+  bool Usb() { return Card()->Number() == kUsbCard; }
 
  protected:
   HRESULT LookupInterface(REFIID iid, void** out) override;

@@ -13,6 +13,9 @@
 namespace tvcard {
 namespace {
 
+constexpr GUID kSubtypeMjpg = {
+    0x47504A4D, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
 struct PixelInfo {
   GUID subtype;
   PixelFormat format;
@@ -23,6 +26,9 @@ constexpr PixelInfo kPixels[] = {
     {kvx::kSubtypeYuy2, PixelFormat::kYuy2, 16, MAKEFOURCC('Y', 'U', 'Y', '2')},
     {kvx::kSubtypeUyvy, PixelFormat::kUyvy, 16, MAKEFOURCC('U', 'Y', 'V', 'Y')},
     {kvx::kSubtypeRgb24, PixelFormat::kRgb24, 24, BI_RGB},
+    {kvx::kSubtypeNv12, PixelFormat::kNv12, 12, MAKEFOURCC('N', 'V', '1', '2')},
+    {kvx::kSubtypeI420, PixelFormat::kI420, 12, MAKEFOURCC('I', '4', '2', '0')},
+    {kSubtypeMjpg, PixelFormat::kMjpg, 24, MAKEFOURCC('M', 'J', 'P', 'G')},
 };
 static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128);
 
@@ -81,8 +87,8 @@ bool Allows(const Offer& offer, const FrameLayout& layout) {
 
 // The capability that allows the layout in this block type; false for none. A pin whose
 // current format is a VIDEOINFOHEADER2 (current-vih2) takes that block type for any format.
-bool FindOffer(const FrameLayout& layout, bool videoInfo2, Offer* found) {
-  for (const Offer& offer : Offers()) {
+bool FindOffer(const FrameLayout& layout, bool videoInfo2, bool usb, Offer* found) {
+  for (const Offer& offer : Offers(usb)) {
     if (Allows(offer, layout) &&
         (!videoInfo2 || offer.videoInfo2 || FaultOn(fault::kCurrentVideoInfo2))) {
       *found = offer;
@@ -140,7 +146,7 @@ const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& type) {
   return nullptr;
 }
 
-bool ReadLayout(const AM_MEDIA_TYPE& type, FrameLayout* layout) {
+bool ReadLayout(const AM_MEDIA_TYPE& type, bool usb, FrameLayout* layout) {
   const BITMAPINFOHEADER* header = HeaderOf(type);
   const PixelInfo* pixel = PixelOf(type.subtype);
   if (type.majortype != MEDIATYPE_Video || header == nullptr || pixel == nullptr) {
@@ -151,19 +157,42 @@ bool ReadLayout(const AM_MEDIA_TYPE& type, FrameLayout* layout) {
   const FrameLayout read{pixel->format, static_cast<int>(header->biWidth), static_cast<int>(height),
                          topDown};
   Offer offer;
-  if (!FindOffer(read, type.formattype == FORMAT_VideoInfo2, &offer)) {
+  if (!FindOffer(read, type.formattype == FORMAT_VideoInfo2, usb, &offer)) {
     return false;
   }
   *layout = read;
   return true;
 }
 
-std::vector<Offer> Offers() {
+std::vector<Offer> Offers(bool usb) {
   std::vector<Offer> offers;
   const REFERENCE_TIME fastest = FrameInterval(AnalogVideo_NTSC_M);
   const REFERENCE_TIME pal = FrameInterval(AnalogVideo_PAL_B);
+  if (usb) {
+    // 30 down to 15 frames a second at every size, as UVC devices list their rates.
+    constexpr REFERENCE_TIME k30 = 333333;
+    constexpr REFERENCE_TIME k15 = 666666;
+    const auto alone = [&](PixelFormat format, SIZE size) {
+      offers.push_back({format, PixelOf(format).subtype, size, size, 0, 0, k30, k15, false});
+    };
+    if (FaultOn(fault::kNv12Only)) {
+      alone(PixelFormat::kNv12, {640, 480});
+      alone(PixelFormat::kI420, {640, 480});
+      return offers;
+    }
+    for (const SIZE size : {SIZE{1920, 1080}, SIZE{1280, 720}, SIZE{640, 480}}) {
+      alone(PixelFormat::kMjpg, size);
+    }
+    alone(PixelFormat::kYuy2, {640, 480});
+    alone(PixelFormat::kYuy2, {720, 576});
+    alone(PixelFormat::kNv12, {640, 480});
+    return offers;
+  }
   const bool foreign = FaultOn(fault::kForeignCaps);
   for (const PixelInfo& pixel : kPixels) {
+    if (pixel.format > PixelFormat::kRgb24) {
+      break;  // the TV cards' decoders deliver 4:2:2 and RGB alone
+    }
     const bool videoInfo2 = foreign && pixel.format == PixelFormat::kUyvy;
     const GUID subtype =
         foreign && pixel.format == PixelFormat::kRgb24 ? MEDIASUBTYPE_RGB32 : pixel.subtype;
@@ -181,9 +210,9 @@ std::vector<Offer> Offers() {
   return offers;
 }
 
-SIZE LargestOffered(PixelFormat format) {
+SIZE LargestOffered(PixelFormat format, bool usb) {
   SIZE largest = {0, 0};
-  for (const Offer& offer : Offers()) {
+  for (const Offer& offer : Offers(usb)) {
     if (offer.format == format && offer.max.cx * offer.max.cy > largest.cx * largest.cy) {
       largest = offer.max;
     }
@@ -228,6 +257,19 @@ HRESULT LastSetFormat(AM_MEDIA_TYPE* type) {
   return hr;
 }
 
+bool CapturePin::Usb() {
+  return owner_->Usb();
+}
+
+FrameLayout CapturePin::Current() {
+  if (formatSet_ || !Usb()) {
+    return format_;
+  }
+  // A USB device starts in the first format it lists.
+  const Offer first = Offers(true).front();
+  return Offered(first.format, first.max);
+}
+
 REFERENCE_TIME CapturePin::Interval() {
   const std::shared_ptr<CardState> card = owner_->Card();
   std::lock_guard<std::mutex> hold(card->lock);
@@ -240,16 +282,18 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* type) {
   }
   RememberSetFormat(*type);
   FrameLayout layout;
-  if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, &layout)) {
+  const bool usb = Usb();
+  if (FaultOn(fault::kRefuseSetFormat) || !ReadLayout(*type, usb, &layout)) {
     return VFW_E_INVALIDMEDIATYPE;
   }
-  // A driver with rate limits checks the whole block, and the frame rate at that size.
-  const bool limits = FaultOn(fault::kRateLimits);
+  // A driver with rate limits checks the whole block, and the frame rate at that size; the USB
+  // Video Class driver does too.
+  const bool limits = FaultOn(fault::kRateLimits) || usb;
   if ((FaultOn(fault::kStrictFormat) || limits) && !Consistent(*type, layout)) {
     return VFW_E_INVALIDMEDIATYPE;
   }
   Offer offer;
-  FindOffer(layout, type->formattype == FORMAT_VideoInfo2, &offer);
+  FindOffer(layout, type->formattype == FORMAT_VideoInfo2, usb, &offer);
   const REFERENCE_TIME interval = IntervalOf(*type);
   if (limits && (interval < offer.minInterval || interval > offer.maxInterval)) {
     return VFW_E_INVALIDMEDIATYPE;
@@ -298,9 +342,9 @@ HRESULT CapturePin::GetFormat(AM_MEDIA_TYPE** type) {
   } else if (IsConnected()) {
     *type = connectionType().NewTaskCopy();
   } else if (FaultOn(fault::kCurrentVideoInfo2)) {
-    *type = InVideoInfo2(Describe(format_, Interval())).NewTaskCopy();
+    *type = InVideoInfo2(Describe(Current(), Interval())).NewTaskCopy();
   } else {
-    *type = Describe(format_, Interval()).NewTaskCopy();
+    *type = Describe(Current(), Interval()).NewTaskCopy();
   }
   return *type != nullptr && (*type)->pbFormat != nullptr ? S_OK : E_OUTOFMEMORY;
 }
@@ -309,7 +353,7 @@ HRESULT CapturePin::GetNumberOfCapabilities(int* count, int* size) {
   if (count == nullptr || size == nullptr) {
     return E_POINTER;
   }
-  *count = static_cast<int>(Offers().size());
+  *count = static_cast<int>(Offers(Usb()).size());
   *size = FaultOn(fault::kShortCaps) ? 64 : sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
 }
@@ -322,7 +366,8 @@ HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   if (index < 0) {
     return E_INVALIDARG;
   }
-  const std::vector<Offer> offers = Offers();
+  const bool usb = Usb();
+  const std::vector<Offer> offers = Offers(usb);
   if (index >= static_cast<int>(offers.size())) {
     return S_FALSE;
   }
@@ -344,10 +389,10 @@ HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   const LONGLONG bitsPerFrame = static_cast<LONGLONG>(FrameBytes(layout)) * 8;
   VIDEO_STREAM_CONFIG_CAPS c = {};
   c.guid = FORMAT_VideoInfo;
-  c.VideoStandard = kAvailableStandards;
-  c.InputSize = {720, 576};
-  c.MinCroppingSize = {720, 480};
-  c.MaxCroppingSize = {720, 576};
+  c.VideoStandard = usb ? 0 : kAvailableStandards;
+  c.InputSize = usb ? offer.max : SIZE{720, 576};
+  c.MinCroppingSize = usb ? offer.max : SIZE{720, 480};
+  c.MaxCroppingSize = usb ? offer.max : SIZE{720, 576};
   c.CropGranularityX = c.CropGranularityY = 1;
   c.CropAlignX = c.CropAlignY = 1;
   c.MinOutputSize = offer.min;
@@ -369,12 +414,12 @@ HRESULT CapturePin::GetMediaType(int position, kvx::MediaTypeValue* type) {
     return E_INVALIDARG;
   }
   kvx::ScopedLock lock(pinLock());
-  const std::vector<Offer> offers = Offers();
+  const std::vector<Offer> offers = Offers(Usb());
   const int count = formatSet_ ? 1 : 1 + static_cast<int>(offers.size());
   if (position >= count) {
     return VFW_S_NO_MORE_ITEMS;
   }
-  FrameLayout layout = format_;
+  FrameLayout layout = Current();
   if (position > 0) {
     const Offer& offer = offers[static_cast<size_t>(position - 1)];
     layout = Offered(offer.format, offer.max);
@@ -388,7 +433,8 @@ HRESULT CapturePin::GetMediaType(int position, kvx::MediaTypeValue* type) {
 
 HRESULT CapturePin::AcceptMediaType(const AM_MEDIA_TYPE& type) {
   FrameLayout layout;
-  if (!ReadLayout(type, &layout)) {
+  // No decoder takes MJPG here, and the pin streams nothing else in its place.
+  if (!ReadLayout(type, Usb(), &layout) || layout.format == PixelFormat::kMjpg) {
     return S_FALSE;
   }
   // The sample layout must be the one the subtype says.

@@ -1,7 +1,7 @@
 // The capture device's format offer, shared by its pins and its streaming thread: the sizes it
-// lists (with YUY2, UYVY and RGB24 at each), how a media type reads as a frame layout, and the
-// complete type a pin describes for a layout. The pins' IAMStreamConfig and their side of the
-// connection's negotiation live in capture_format.cpp.
+// lists (with YUY2, UYVY and RGB24 at each; the USB grabber's own list), how a media type reads as
+// a frame layout, and the complete type a pin describes for a layout. The pins' IAMStreamConfig and
+// their side of the connection's negotiation live in capture_format.cpp.
 //
 // Threads: any; everything here is a pure function of its arguments and the fault switches.
 #pragma once
@@ -36,9 +36,10 @@ struct Offer {
 
 // The pins' capabilities in GetStreamCaps order, as the fault switches make them now: every
 // format at each of the six sizes, or under rate-limits a range of sizes and the largest alone.
-std::vector<Offer> Offers();
+// The USB grabber's (usb) lists its discrete sizes instead.
+std::vector<Offer> Offers(bool usb);
 // The largest frame the pins offer in the format; their buffers hold it.
-SIZE LargestOffered(PixelFormat format);
+SIZE LargestOffered(PixelFormat format, bool usb);
 
 // The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block; null for any other.
 const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& type);
@@ -47,7 +48,7 @@ const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& type);
 // the subtype allows, in a VIDEOINFOHEADER or (where the capability has one) VIDEOINFOHEADER2
 // block; nothing else in the block is looked at. A negative height is a top-down RGB24 frame;
 // 4:2:2 heights are positive.
-bool ReadLayout(const AM_MEDIA_TYPE& type, FrameLayout* layout);
+bool ReadLayout(const AM_MEDIA_TYPE& type, bool usb, FrameLayout* layout);
 
 // A complete description of the layout; empty when out of memory.
 kvx::MediaTypeValue Describe(const FrameLayout& layout, REFERENCE_TIME interval);

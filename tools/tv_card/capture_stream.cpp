@@ -9,16 +9,16 @@ namespace {
 
 // Until when each card is away after its device was lost (lost-return), as a tick count; 0 when
 // it is there.
-std::atomic<DWORD> g_awayUntil[kCardCount + 1] = {};
+std::atomic<DWORD> g_awayUntil[kLastCard + 1] = {};
 // The card is back from slow-return and its next Run fails once.
-std::atomic<bool> g_failNextRun[kCardCount + 1] = {};
+std::atomic<bool> g_failNextRun[kLastCard + 1] = {};
 // The card's stream aborted once (error-abort); filters made after it stream on.
-std::atomic<bool> g_aborted[kCardCount + 1] = {};
+std::atomic<bool> g_aborted[kLastCard + 1] = {};
 
 }  // namespace
 
 void ResetCardFaults() {
-  for (int card = 0; card <= kCardCount; ++card) {
+  for (int card = 0; card <= kLastCard; ++card) {
     g_awayUntil[card] = 0;
     g_failNextRun[card] = false;
     g_aborted[card] = false;
@@ -56,8 +56,7 @@ void CaptureFilter::CancelReturn() {
 
 void CaptureFilter::StartStreaming() {
   std::vector<Outlet> outlets;
-  for (int i = 1; i < PinCount(); ++i) {
-    auto* pin = static_cast<CapturePin*>(PinAt(i));
+  for (CapturePin* pin : {&capture_, &preview_}) {
     if (pin->IsConnected()) {
       outlets.push_back(pin->MakeOutlet());
     }

@@ -11,7 +11,7 @@ namespace {
 
 // Guards the table; taken by whichever thread creates or loads a filter.
 std::mutex g_cardsLock;
-std::weak_ptr<CardState> g_cards[kCardCount];
+std::weak_ptr<CardState> g_cards[kLastCard];
 
 }  // namespace
 
@@ -45,7 +45,12 @@ LONG LinesOf(LONG standard) {
 CardState::CardState(int number)
     : hasTvMode(!FaultOn(fault::kNoTvMode)),
       tunerMode(hasTvMode ? KSPROPERTY_TUNER_MODE_TV : KSPROPERTY_TUNER_MODE_FM_RADIO),
-      number_(number) {}
+      number_(number) {
+  // The USB grabber's one input is its composite socket.
+  if (number == kUsbCard) {
+    videoRoute = kInputComposite;
+  }
+}
 
 Scene CardState::CurrentScene() {
   std::lock_guard<std::mutex> hold(lock);
@@ -65,7 +70,7 @@ Scene CardState::CurrentScene() {
 }
 
 std::shared_ptr<CardState> OpenCard(int number) {
-  if (number < 1 || number > kCardCount) {
+  if (number < 1 || number > kLastCard) {
     return nullptr;
   }
   std::lock_guard<std::mutex> hold(g_cardsLock);

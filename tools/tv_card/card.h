@@ -79,7 +79,7 @@ class CardState : private kvx::LiveObject {
   const int number_;
 };
 
-// The state of card `number` (1 to kCardCount), shared while any filter holds it and created
+// The state of card `number` (1 to kLastCard), shared while any filter holds it and created
 // afresh, at power-on values, when none does. Any thread.
 std::shared_ptr<CardState> OpenCard(int number);
 

@@ -52,6 +52,14 @@ HRESULT CardFilter::Load(IPropertyBag* bag, IErrorLog* log) {
   }
   const std::wstring text = path.vt == VT_BSTR && path.bstrVal != nullptr ? path.bstrVal : L"";
   VariantClear(&path);
+  if (role_ == Role::kCapture && text == kUsbDevicePath) {
+    kvx::ScopedLock lock(filterLock_);
+    if (State() != State_Stopped) {
+      return VFW_E_NOT_STOPPED;
+    }
+    card_ = OpenCard(kUsbCard);
+    return S_OK;
+  }
   for (int number = 1; number <= kCardCount; ++number) {
     if (text == DevicePath(number, role_) || text == DevicePath(number, role_, true) ||
         (number == 2 && text == DualSetPath(role_))) {

@@ -156,8 +156,16 @@ uint32_t StationColour(uint32_t hz) {
 }
 
 size_t FrameBytes(const FrameLayout& layout) {
-  const size_t bytesPerPixel = layout.format == PixelFormat::kRgb24 ? 3 : 2;
-  return static_cast<size_t>(layout.width) * layout.height * bytesPerPixel;
+  const size_t pixels = static_cast<size_t>(layout.width) * layout.height;
+  switch (layout.format) {
+    case PixelFormat::kRgb24:
+      return pixels * 3;
+    case PixelFormat::kNv12:
+    case PixelFormat::kI420:
+      return pixels * 3 / 2;
+    default:
+      return pixels * 2;
+  }
 }
 
 void DrawFrame(const Scene& scene, uint32_t number, const FrameLayout& layout, uint8_t* out,
@@ -166,6 +174,35 @@ void DrawFrame(const Scene& scene, uint32_t number, const FrameLayout& layout, u
   const int height = layout.height;
   canvas.resize(static_cast<size_t>(width) * height);
   DrawScene(scene, number, width, height, canvas);
+  if (layout.format == PixelFormat::kNv12 || layout.format == PixelFormat::kI420) {
+    // Each 2x2 block takes the chroma of its top pixel pair, as a camera's scaler may.
+    const size_t pixels = static_cast<size_t>(width) * height;
+    uint8_t* chroma = out + pixels;
+    for (int y = 0; y < height; ++y) {
+      const uint32_t* row = canvas.data() + static_cast<size_t>(y) * width;
+      for (int x = 0; x < width; x += 2) {
+        const Yuv p = PairToYuv(row[x], row[x + 1]);
+        out[static_cast<size_t>(y) * width + x] = p.y0;
+        out[static_cast<size_t>(y) * width + x + 1] = p.y1;
+        if (y % 2 != 0) {
+          continue;
+        }
+        if (layout.format == PixelFormat::kNv12) {
+          chroma[static_cast<size_t>(y / 2) * width + x] = p.u;
+          chroma[static_cast<size_t>(y / 2) * width + x + 1] = p.v;
+        } else {
+          const size_t at = static_cast<size_t>(y / 2) * (width / 2) + x / 2;
+          chroma[at] = p.u;
+          chroma[pixels / 4 + at] = p.v;
+        }
+      }
+    }
+    return;
+  }
+  if (layout.format == PixelFormat::kMjpg) {
+    std::memset(out, 0, FrameBytes(layout));
+    return;
+  }
   for (int y = 0; y < height; ++y) {
     const uint32_t* row = canvas.data() + static_cast<size_t>(y) * width;
     if (layout.format == PixelFormat::kRgb24) {

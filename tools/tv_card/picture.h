@@ -18,7 +18,9 @@ struct Scene {
   uint32_t frequency;  // Hz; what a station shows
 };
 
-enum class PixelFormat { kYuy2, kUyvy, kRgb24 };
+// NV12 and I420: a Y plane, then the chroma of each 2x2 block (interleaved, or U then V). MJPG is
+// listed, never drawn.
+enum class PixelFormat { kYuy2, kUyvy, kRgb24, kNv12, kI420, kMjpg };
 
 struct FrameLayout {
   PixelFormat format;
@@ -34,7 +36,7 @@ bool IsStation(uint32_t hz);
 uint32_t StationColour(uint32_t hz);
 
 // Bytes of one frame: YUY2 and UYVY top row first, RGB24 bottom row first unless topDown, rows
-// unpadded.
+// unpadded; 4:2:0 frames 12 bits a pixel; MJPG the most a frame may take.
 size_t FrameBytes(const FrameLayout& layout);
 
 // Draws frame `number` of the scene into out (FrameBytes bytes). canvas is scratch memory the

@@ -170,6 +170,8 @@ std::wstring InstanceKey(const std::wstring& name, Role role) {
 constexpr wchar_t kUnreadableName[] = L"KvxTvCardZ";
 // Sorts before them.
 constexpr wchar_t kFirstName[] = L"KvxTvCard0";
+// The USB grabber's capture entry, listed after the cards' own.
+constexpr wchar_t kUsbName[] = L"KvxTvCardUsb";
 
 // An entry whose texts are binary values.
 HRESULT WriteUnreadable(Role role) {
@@ -267,6 +269,11 @@ STDAPI DllRegisterServer() {
       }
     }
   }
+  if (FaultOn(fault::kUvc) && SUCCEEDED(hr)) {
+    hr = WriteKey(InstanceKey(kUsbName, Role::kCapture), {{L"CLSID", GuidText(kClsidCapture)},
+                                                          {L"FriendlyName", kUsbFriendlyName},
+                                                          {L"DevicePath", kUsbDevicePath}});
+  }
   if (FaultOn(fault::kUnreadableDevice)) {
     for (Role role : kRoles) {
       hr = SUCCEEDED(hr) ? WriteUnreadable(role) : hr;
@@ -286,6 +293,8 @@ STDAPI DllUnregisterServer() {
       hr = SUCCEEDED(hr) ? deleted : hr;
     }
   }
+  const HRESULT usbDeleted = DeleteKey(InstanceKey(kUsbName, Role::kCapture));
+  hr = SUCCEEDED(hr) ? usbDeleted : hr;
   for (const ClassEntry& entry : kClasses) {
     const HRESULT deleted = DeleteKey(L"CLSID\\" + GuidText(*entry.clsid));
     hr = SUCCEEDED(hr) ? deleted : hr;

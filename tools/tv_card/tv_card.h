@@ -24,6 +24,15 @@ using LastSetFormatFunction = HRESULT(STDAPICALLTYPE*)(AM_MEDIA_TYPE* type);
 
 // DllRegisterServer registers this many cards; they differ only in their device paths.
 inline constexpr int kCardCount = 2;
+// Under uvc, a USB grabber as well: a capture device alone, whose card state is this one's.
+inline constexpr int kUsbCard = 3;
+inline constexpr int kLastCard = kUsbCard;
+inline constexpr wchar_t kUsbFriendlyName[] = L"KVX Virtual USB Grabber";
+// Shaped as the USB Video Class driver's paths are: the interface of a composite device, then
+// the capture category and the "global" reference string.
+inline constexpr wchar_t kUsbDevicePath[] =
+    L"\\\\?\\usb#vid_1d6b&pid_0102&mi_00#7&2f3c1a0&0&0000#"
+    L"{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 
 enum class Role { kTuner, kTvAudio, kCrossbar, kCapture };
 inline constexpr Role kRoles[] = {Role::kTuner, Role::kTvAudio, Role::kCrossbar, Role::kCapture};
@@ -203,6 +212,15 @@ inline constexpr wchar_t kRateLimits[] = L"rate-limits";
 inline constexpr wchar_t kMediums[] = L"mediums";
 // DllRegisterServer registers card 2 under card 1's instance part: DualSetPath(role).
 inline constexpr wchar_t kDualSet[] = L"dual-set";
+// DllRegisterServer adds the USB grabber (kUsbDevicePath): one "Capture" pin listing MJPG at
+// 1920x1080, 1280x720 and 640x480, YUY2 at 640x480 and 720x576, NV12 at 640x480, each size
+// alone; SetFormat refuses anything else, MJPG never connects; it shows the composite input.
+inline constexpr wchar_t kUvc[] = L"uvc";
+// The USB grabber lists NV12 and I420 at 640x480 only.
+inline constexpr wchar_t kNv12Only[] = L"nv12-only";
+// Every capture filter's Pause and Run return E_ACCESSDENIED, as where Windows' privacy
+// settings keep the camera from desktop programs.
+inline constexpr wchar_t kDenyAccess[] = L"deny-access";
 }  // namespace fault
 
 // The 25th frame, one second into the stream.
