@@ -63,6 +63,7 @@ bool AddDevices(CaptureGraph& g) {
     BindDecision decision;
     const HRESULT found = FindDevice(*step.category, &filter, Devices(step.kind), saved, &decision);
     if (FAILED(found)) {
+      DeviceAccessDenied() = found == E_ACCESSDENIED;
       StatusLog::LogResult(kLogFailureLevel, found);
       return false;
     }
@@ -118,7 +119,13 @@ bool AddRenderer(CaptureGraph& g) {
 }
 
 void ConnectUpstream(CaptureGraph& g) {
-  // Whatever RenderStream manages is kept; the build goes on regardless.
+  // Whatever RenderStream manages is kept; the build goes on regardless. Without a crossbar
+  // (USB grabbers and cameras) there is nothing upstream to connect: every RenderStream here ends
+  // on the crossbar, and one without its sink would render the tuner into a window of its own.
+  if (!g.crossbar) {
+    Step("No crossbar: the capture device alone ... ");
+    return;
+  }
   if (g.tuner) {
     Step("Connect TV Tuner and Cross Bar video pins... ");
     g.builder->RenderStream(nullptr, nullptr, g.tuner.get(), nullptr, g.crossbar.get());
@@ -230,10 +237,16 @@ bool& MissedDevice() {
   return missed;
 }
 
+bool& DeviceAccessDenied() {
+  static bool denied = false;
+  return denied;
+}
+
 bool BuildGraph() {
   ScopedLock lock(GraphLock());
   CaptureGraph& g = Graph();
   MissedDevice() = false;
+  DeviceAccessDenied() = false;
   Formats().assign(1, FormatRow(kFormatDefault));
 
   Step("Get IGraphBuilder Interface... ");
@@ -259,7 +272,8 @@ bool BuildGraph() {
   if (!AddDevices(g) || !AddRenderer(g)) {
     return false;
   }
-  // The tuner and the TV audio device may be missing; the crossbar and the capture device not.
+  // The tuner and the TV audio device may be missing, and so may the crossbar where none is
+  // configured (a USB grabber or camera is a capture device alone); a configured one may not.
   const PipSettings& s = Settings().current;
   MissedDevice() = (!g.crossbar && !s.CrossbarDevicePath.empty()) ||
                    (!g.capture && !s.CaptureDevicePath.empty());
@@ -269,9 +283,10 @@ bool BuildGraph() {
   if (!g.capture && !s.CaptureDevicePath.empty()) {
     Step("Capture device not present ... ");
   }
-  if (!g.crossbar || !g.capture) {
+  if ((!g.crossbar && !s.CrossbarDevicePath.empty()) || !g.capture) {
     return false;
   }
+  Lifecycle().CrossbarPresent = static_cast<bool>(g.crossbar);
   Step("Get pPiPBuffer Interface... ");
   ComPtr<IPiPBuffer> buffer;
   hr = g.renderer.As(&buffer);
@@ -328,6 +343,7 @@ void TearDownGraph() {
   CaptureGraph& g = Graph();
   // First the frame thread lets go: from here on no frame step finds the renderer.
   Lifecycle().GraphRunning = false;
+  Lifecycle().CrossbarPresent = false;
   g.pPiPBuffer.reset();
   StopWatchingGraphEvents();
   // Not through the media control: Done tears a running graph down as it stands. Stopped

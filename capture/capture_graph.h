@@ -63,6 +63,9 @@ bool BuildGraph();
 // Whether the last build failed for a configured crossbar or capture device that is not there
 // (pulled out, not enumerated yet): its arrival is worth another build.
 bool& MissedDevice();
+// Whether the last build failed because the system denied access to the capture device (a
+// camera that Windows' privacy settings keep from desktop programs).
+bool& DeviceAccessDenied();
 // Empties the record, whatever state the graph and its filters are in; never waits on a
 // filter that refused to pause or run.
 void TearDownGraph();

@@ -99,14 +99,17 @@ HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList
     listed.push_back(moniker);
   }
   const BindDecision chosen = ChooseDevice(list, saved);
+  HRESULT bound = S_OK;
   if (chosen.row > 0) {
-    listed[static_cast<size_t>(chosen.row - 1)]->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                                              filter->put_void());
+    bound = listed[static_cast<size_t>(chosen.row - 1)]->BindToObject(
+        nullptr, nullptr, IID_IBaseFilter, filter->put_void());
   }
   if (decision != nullptr) {
     *decision = chosen;
   }
-  return S_OK;
+  // A device the system denies is there but cannot be had; any other failure reads as a device
+  // that is not there.
+  return bound == E_ACCESSDENIED ? bound : S_OK;
 }
 
 ComPtr<IBaseFilter> BindListedDevice(const GUID& category, const std::string& path) {

@@ -24,8 +24,9 @@ DeviceList (&AllDevices())[kDeviceKindCount];
 
 // Refills list from category and binds into *filter the device ChooseDevice picks for the saved
 // choice (capture/device_binding.h); *decision says which and why. Devices whose properties
-// cannot be read are left out. Fails only when the enumeration itself cannot be made; S_FALSE
-// for a category without devices.
+// cannot be read are left out. Fails only when the enumeration itself cannot be made, or with
+// E_ACCESSDENIED when the system keeps the chosen device from this program; S_FALSE for a
+// category without devices.
 HRESULT FindDevice(const GUID& category, ComPtr<IBaseFilter>* filter, DeviceList& list,
                    const SavedDevice& saved, BindDecision* decision = nullptr);
 

@@ -7,11 +7,23 @@ namespace kvx {
 namespace {
 
 const FormatEntry kRows[] = {
-    {"Default", kFormatDefault},
-    {"YUY2", kFormatYuy2},
-    {"UYVY", kFormatUyvy},
-    {"RGB24", kFormatRgb24},
+    {"Default", kFormatDefault}, {"YUY2", kFormatYuy2}, {"UYVY", kFormatUyvy},
+    {"RGB24", kFormatRgb24},     {"NV12", kFormatNv12}, {"I420", kFormatI420},
+    {"YV12", kFormatYv12},
 };
+
+struct SubtypeRow {
+  const Guid* subtype;
+  int32_t code;
+};
+const SubtypeRow kSubtypes[] = {
+    {&kSubtypeYuy2, kFormatYuy2}, {&kSubtypeUyvy, kFormatUyvy}, {&kSubtypeRgb24, kFormatRgb24},
+    {&kSubtypeNv12, kFormatNv12}, {&kSubtypeI420, kFormatI420}, {&kSubtypeYv12, kFormatYv12},
+};
+
+bool Planar(int32_t code) {
+  return code >= kFormatNv12 && code <= kFormatYv12;
+}
 
 template <class T>
 T Read(const uint8_t* at) {
@@ -23,13 +35,6 @@ T Read(const uint8_t* at) {
 template <class T>
 void Write(uint8_t* at, T value) {
   std::memcpy(at, &value, sizeof value);
-}
-
-constexpr uint32_t MakeFourCc(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
 
 // Fields of the two blocks ahead of the bitmap header, and of the header itself.
@@ -63,7 +68,7 @@ uint32_t HeaderOffset(const Guid& formatType, const uint8_t* block, uint32_t blo
 }  // namespace
 
 const FormatEntry& FormatRow(int32_t code) {
-  return code >= kFormatYuy2 && code <= kFormatRgb24 ? kRows[code] : kRows[kFormatDefault];
+  return code >= kFormatYuy2 && code <= kFormatYv12 ? kRows[code] : kRows[kFormatDefault];
 }
 
 FormatList& Formats() {
@@ -75,37 +80,43 @@ int32_t FormatCodeOf(const Guid& subtype, const Guid& formatType) {
   if (!SameGuid(formatType, kFormatVideoInfo) && !SameGuid(formatType, kFormatVideoInfo2)) {
     return kFormatDefault;
   }
-  if (SameGuid(subtype, kSubtypeYuy2)) {
-    return kFormatYuy2;
-  }
-  if (SameGuid(subtype, kSubtypeUyvy)) {
-    return kFormatUyvy;
-  }
-  if (SameGuid(subtype, kSubtypeRgb24)) {
-    return kFormatRgb24;
+  for (const SubtypeRow& row : kSubtypes) {
+    if (SameGuid(subtype, *row.subtype)) {
+      return row.code;
+    }
   }
   return kFormatDefault;
 }
 
 const Guid& SubtypeOf(int32_t code) {
-  switch (code) {
-    case kFormatUyvy:
-      return kSubtypeUyvy;
-    case kFormatRgb24:
-      return kSubtypeRgb24;
-    default:
-      return kSubtypeYuy2;
+  for (const SubtypeRow& row : kSubtypes) {
+    if (row.code == code) {
+      return *row.subtype;
+    }
   }
+  return kSubtypeYuy2;
 }
 
 const FormatEntry& ChooseFormat(const FormatList& formats, int32_t* streamFormat) {
+  const FormatEntry* chosen = nullptr;
   for (const FormatEntry& row : formats) {
     if (row.code == *streamFormat) {
       return row;
     }
   }
-  *streamFormat = formats.front().code;
-  return formats.front();
+  // Cameras list compressed and 4:2:0 formats first; the packed ones cost the least to draw.
+  for (const int32_t preferred : {kFormatYuy2, kFormatUyvy, kFormatRgb24}) {
+    for (const FormatEntry& row : formats) {
+      if (chosen == nullptr && row.code == preferred) {
+        chosen = &row;
+      }
+    }
+  }
+  if (chosen == nullptr) {
+    chosen = &formats.front();
+  }
+  *streamFormat = chosen->code;
+  return *chosen;
 }
 
 namespace {
@@ -227,13 +238,13 @@ bool FitFormatBlock(const Guid& formatType, uint8_t* block, uint32_t blockSize, 
   height = height < 0 ? -height : height;
 
   const bool rgb = code == kFormatRgb24;
-  const uint16_t bits = rgb ? 24 : 16;
-  if (width <= 0 || height <= 0 || (!rgb && width % 2 != 0)) {
+  const bool planar = Planar(code);
+  const uint16_t bits = rgb ? 24 : planar ? 12 : 16;
+  if (width <= 0 || height <= 0 || (!rgb && width % 2 != 0) || (planar && height % 2 != 0)) {
     return false;
   }
-  // DIB rows end on a 4-byte boundary.
-  const int64_t stride = (width * bits + 31) / 32 * 4;
-  const int64_t bytes = stride * height;
+  // DIB rows end on a 4-byte boundary; 4:2:0 planes are packed without padding.
+  const int64_t bytes = planar ? width * height * 3 / 2 : (width * bits + 31) / 32 * 4 * height;
   if (bytes >= int64_t{1} << 31) {
     return false;
   }
@@ -251,9 +262,9 @@ bool FitFormatBlock(const Guid& formatType, uint8_t* block, uint32_t blockSize, 
   Write<int32_t>(header + kBiHeight, static_cast<int32_t>(rgb && topDown ? -height : height));
   Write<uint16_t>(header + kBiPlanes, 1);
   Write<uint16_t>(header + kBiBitCount, bits);
-  const uint32_t compression = code == kFormatUyvy ? MakeFourCc('U', 'Y', 'V', 'Y')
-                               : rgb               ? kBiRgb
-                                                   : MakeFourCc('Y', 'U', 'Y', '2');
+  // A video subtype's first field is its FOURCC.
+  const uint32_t compression =
+      rgb ? kBiRgb : SubtypeOf(code == kFormatDefault ? kFormatYuy2 : code).Data1;
   Write<uint32_t>(header + kBiCompression, compression);
   Write<uint32_t>(header + kBiSizeImage, static_cast<uint32_t>(bytes));
   Write<uint32_t>(header + kBiClrUsed, 0);

@@ -27,8 +27,13 @@ inline constexpr int32_t kFormatDefault = 0;
 inline constexpr int32_t kFormatYuy2 = 1;
 inline constexpr int32_t kFormatUyvy = 2;
 inline constexpr int32_t kFormatRgb24 = 3;
+// 4:2:0 formats of USB grabbers and cameras; the renderer keeps them as 4:2:2.
+inline constexpr int32_t kFormatNv12 = 4;
+inline constexpr int32_t kFormatI420 = 5;
+inline constexpr int32_t kFormatYv12 = 6;
 
-// The rows the format combo box can show: "Default", "YUY2", "UYVY", "RGB24" by code.
+// The rows the format combo box can show: "Default", "YUY2", "UYVY", "RGB24", "NV12", "I420",
+// "YV12" by code.
 const FormatEntry& FormatRow(int32_t code);
 
 // The module-wide list: empty at load, reset by every build, kept after a tear-down.
@@ -45,24 +50,26 @@ inline constexpr FrameSize kFrameSizes[] = {
 };
 inline constexpr int32_t kFrameSizeCount = 6;
 
-// The row a capability of this subtype and format type adds (1 to 3), or 0 when it adds none:
+// The row a capability of this subtype and format type adds (1 to 6), or 0 when it adds none:
 // only VIDEOINFOHEADER and VIDEOINFOHEADER2 types of the subtypes the renderer draws count.
 int32_t FormatCodeOf(const Guid& subtype, const Guid& formatType);
 // The subtype set on the pin for a row's code; "Default" asks for YUY2.
 const Guid& SubtypeOf(int32_t code);
-// The row whose code equals streamFormat, else row 0, whose code then replaces streamFormat.
-// formats must not be empty.
+// The row whose code equals streamFormat, else ("Default", or a format the pin no longer offers)
+// the first YUY2, UYVY or RGB24 row in that order of preference, else row 0; the chosen row's
+// code then replaces streamFormat. formats must not be empty.
 const FormatEntry& ChooseFormat(const FormatList& formats, int32_t* streamFormat);
 
 // Makes a VIDEOINFOHEADER or VIDEOINFOHEADER2 block agree with itself for the row's code and a
 // frame size (width and height 0: the block's own), as strict drivers demand: the subtype's bit
-// count and compression, one plane, the image size (RGB24 rows padded to 4 bytes), empty source
+// count and compression, one plane, the image size (RGB24 rows padded to 4 bytes; 4:2:0 frames
+// 12 bits a pixel, both sides even), empty source
 // and target rectangles (the whole frame), the frame interval given (the block's own when 0)
 // and the bit rate they make. An RGB24 block keeps the sign of its height (negative: a top-down
 // frame); a 4:2:2 block's height is positive. *imageSize gets the bytes of one frame, the media
 // type's sample size. False, with the block untouched, for any other format type, a null block
-// or one shorter than its header, or a frame size without pixels, an odd 4:2:2 width or an
-// image of 2 GiB or more.
+// or one shorter than its header, or a frame size without pixels, an odd 4:2:2 width, an odd
+// 4:2:0 side or an image of 2 GiB or more.
 bool FitFormatBlock(const Guid& formatType, uint8_t* block, uint32_t blockSize, int32_t code,
                     int32_t width, int32_t height, int64_t interval, uint32_t* imageSize);
 

@@ -40,6 +40,7 @@ uint32_t g_removalsSeen = 0;
 class HookActions final : public HotkeyActions {
  public:
   bool GraphRunning() override { return Lifecycle().GraphRunning; }
+  bool CanSwitchSource() override { return Lifecycle().CrossbarPresent; }
   void RunGraph() override { kvx::RunGraph(); }
   void StopGraph() override { kvx::StopGraph(); }
   void NextChannel() override { kvx::NextChannel(); }
@@ -109,7 +110,9 @@ LRESULT MouseWork(int code, WPARAM message, LPARAM data) {
     Dialog().PostUpdate(kUpdatePosX);
     Dialog().PostUpdate(kUpdatePosY);
   }
-  if (out.swap) {
+  // Swapping needs a source to route: without a crossbar the host would be sent a channel the
+  // PiP never showed.
+  if (out.swap && Lifecycle().CrossbarPresent) {
     SwapChannels();
   }
   return out.swallow ? 1 : CallNextHookEx(nullptr, code, message, data);

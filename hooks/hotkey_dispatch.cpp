@@ -22,7 +22,23 @@ uint32_t ModifierOf(uint32_t virtualKey) {
   }
 }
 
+bool NeedsCrossbar(HotkeyCommand command) {
+  switch (command) {
+    case HotkeyCommand::kNextChannel:
+    case HotkeyCommand::kPrevChannel:
+    case HotkeyCommand::kSetChannel:
+    case HotkeyCommand::kSetTVChannel:
+    case HotkeyCommand::kSwapChannels:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void Run(const HotkeyRow& row, PipSettings& s, HotkeyActions& actions) {
+  if (NeedsCrossbar(row.command) && !actions.CanSwitchSource()) {
+    return;
+  }
   switch (row.command) {
     case HotkeyCommand::kTogglePiP:
       break;  // handled before the others

@@ -19,6 +19,9 @@ class HotkeyActions {
  public:
   virtual ~HotkeyActions() = default;
   virtual bool GraphRunning() = 0;
+  // The graph has a crossbar to route sources and channels through; a USB grabber or camera
+  // has none, and the channel commands' hotkeys then do nothing.
+  virtual bool CanSwitchSource() = 0;
   virtual void RunGraph() = 0;
   virtual void StopGraph() = 0;
   virtual void NextChannel() = 0;

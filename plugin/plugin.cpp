@@ -88,6 +88,16 @@ DWORD DelayBeforeTry(int failed) {
 
 // A try that did not end in a live picture: the next one comes later, the longer the more have
 // failed. Allocates nothing: it runs on the hotkeys' paths too.
+// Windows keeps the camera from desktop programs (its privacy settings): no try changes that
+// until the user allows it, so the wait ends here, and the save button builds again.
+void ShowAccessDenied() {
+  LifecycleState& life = Lifecycle();
+  life.DeviceWaiting = false;
+  g_failedTries = 0;
+  CancelDeviceTry();
+  Dialog().StatusTextId = kStatusAccessDenied;
+}
+
 void KeepWaiting() {
   ScheduleDeviceTry(DelayBeforeTry(g_failedTries));
   if (g_failedTries < 4) {
@@ -150,6 +160,9 @@ void RebuildGraph() {
   }
   rebuilt.Cancel();
   g_rebuilding = false;
+  if (!built && DeviceAccessDenied()) {
+    ShowAccessDenied();
+  }
   // A command of its own, outside the lock: it asks the host for its channel list.
   if (built) {
     SetChannel(Settings().current.PiPChannelOrder);
@@ -197,7 +210,9 @@ bool RunGraph() {
     // the graph says stopped, which its Stop does not undo.
     control->Stop();
     StopEveryFilter();
-    if (life.DeviceWaiting) {
+    if (hr == E_ACCESSDENIED) {
+      ShowAccessDenied();
+    } else if (life.DeviceWaiting) {
       KeepWaiting();  // a device back before it can run: still text 6
     } else {
       Dialog().StatusTextId = kStatusRunFailed;

@@ -28,6 +28,8 @@ struct LifecycleState {
   // The PiP Renderer refuses the samples of a type it cannot draw: status text 6 meanwhile.
   SharedValue<bool> SamplesRefused;
   SharedValue<bool> TunerUsable;
+  // The graph standing has a crossbar (an analog card); a USB grabber or camera has none.
+  SharedValue<bool> CrossbarPresent;
   // Tick count of the last Frame that carried pixels; 0 after Start. The hooks act only while
   // host frames keep arriving.
   SharedValue<uint32_t> LastFrameTick;

@@ -264,6 +264,14 @@ void DevicePage::ShowFormats() {
   }
   SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
   SetItemText(IDC_STREAMED_FORMAT, StreamedText());
+  // A USB grabber or camera has no tuner, TV audio or crossbar: their pages and the analog
+  // video standard have nothing behind them.
+  ScopedLock lock(GraphLock());
+  const CaptureGraph& graph = Graph();
+  EnableWindow(Item(IDC_TUNER_PAGES), static_cast<bool>(graph.tuner));
+  EnableWindow(Item(IDC_TV_AUDIO_PAGES), static_cast<bool>(graph.tvAudio));
+  EnableWindow(Item(IDC_CROSSBAR_PAGES), static_cast<bool>(graph.crossbar));
+  EnableWindow(Item(IDC_VIDEO_STANDARD_LIST), !graph.capture || graph.crossbar);
 }
 
 void DevicePage::ShowNumber(int spinId, int fieldId, int32_t value, bool tenths) {

@@ -18,12 +18,9 @@ HRESULT PipRendererInputPin::AcceptMediaType(const AM_MEDIA_TYPE& type) {
       !SameGuid(type.formattype, kFormatVideoInfo2)) {
     return VFW_E_TYPE_NOT_ACCEPTED;
   }
-  if (!SameGuid(type.subtype, kSubtypeYuy2) && !SameGuid(type.subtype, kSubtypeUyvy) &&
-      !SameGuid(type.subtype, kSubtypeRgb24)) {
-    return VFW_E_TYPE_NOT_ACCEPTED;
-  }
-  // A format block the store cannot read (too short, an empty or absurd frame, an odd 4:2:2
-  // width) is refused before the connection is made, not halfway through it.
+  // The subtypes the store holds (4:2:2, RGB24, and 4:2:0 planes it turns into 4:2:2), with a
+  // format block it can read (long enough, a frame neither empty nor absurd, even 4:2:2 widths,
+  // even 4:2:0 sides), are taken; the rest are refused before the connection is made.
   if (!PipFrameBuffer::CanHold(ViewOf(type))) {
     return VFW_E_TYPE_NOT_ACCEPTED;
   }

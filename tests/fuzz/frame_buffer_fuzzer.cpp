@@ -39,8 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {
     return 0;
   }
-  static const kvx::Guid subtypes[] = {kvx::kSubtypeYuy2, kvx::kSubtypeUyvy, kvx::kSubtypeRgb24,
-                                       kvx::kMediaTypeVideo};
+  // Packed, a major type where a subtype belongs, then the 4:2:0 planes the copy converts.
+  static const kvx::Guid subtypes[] = {kvx::kSubtypeYuy2,    kvx::kSubtypeUyvy, kvx::kSubtypeRgb24,
+                                       kvx::kMediaTypeVideo, kvx::kSubtypeNv12, kvx::kSubtypeI420,
+                                       kvx::kSubtypeYv12,    kvx::kSubtypeNv12};
   static const kvx::Guid formats[] = {kvx::kFormatVideoInfo, kvx::kFormatVideoInfo2,
                                       kvx::kSubtypeYuy2};
   const uint8_t choice = data[0];
@@ -51,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t blockSize = blockLength < size ? blockLength : size;
   std::vector<uint8_t> block(data, data + blockSize);
   Shrink(block);
-  kvx::MediaTypeView type{kvx::kMediaTypeVideo, subtypes[choice & 3], formats[(choice >> 2) % 3],
-                          static_cast<uint32_t>(block.size()),
+  kvx::MediaTypeView type{kvx::kMediaTypeVideo, subtypes[(choice & 3) | (blockLength & 1) << 2],
+                          formats[(choice >> 2) % 3], static_cast<uint32_t>(block.size()),
                           block.empty() ? nullptr : block.data()};
   kvx::PipFrameBuffer buffer;
   if (kvx::Failed(buffer.SetFrameFormat(type)) || kvx::Failed(buffer.AllocateFrame())) {
@@ -75,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Shrink(announcedBlock);
     const kvx::MediaTypeView announced{
         (payload[1] & 0x10) != 0 ? kvx::kSubtypeYuy2 : kvx::kMediaTypeVideo,
-        subtypes[payload[1] & 3], formats[(payload[1] >> 2) % 3],
+        subtypes[(payload[1] & 3) | (payload[1] & 0x20) >> 3], formats[(payload[1] >> 2) % 3],
         static_cast<uint32_t>(announcedBlock.size()),
         announcedBlock.empty() ? nullptr : announcedBlock.data()};
     buffer.StoreSample(&sample, &announced);

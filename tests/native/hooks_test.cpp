@@ -109,9 +109,11 @@ TEST(MouseDrag, PressInsideDragsReleaseEndsAndCloseReleasesSwap) {
 class RecordingActions final : public HotkeyActions {
  public:
   bool running = true;
+  bool crossbar = true;
   std::string calls;
 
   bool GraphRunning() override { return running; }
+  bool CanSwitchSource() override { return crossbar; }
   void RunGraph() override { Add("run"); }
   void StopGraph() override { Add("stop"); }
   void NextChannel() override { Add("next"); }
@@ -199,6 +201,18 @@ TEST(Hotkeys, ModifiersBuildTheCodeAndEveryMatchingCommandRunsInOrder) {
     RunHotkeys(s.*key, s, actions);
   }
   EXPECT_EQ(actions.calls, "set18 set7 set-2 swap prev");
+  // A camera's graph has no crossbar: the channel keys do nothing, the window keys still act.
+  actions.calls.clear();
+  actions.crossbar = false;
+  s.HK_PiPWndShiftRight = s.HK_PiPNextChannel;
+  for (uint32_t PipSettings::*key :
+       {&PipSettings::HK_PiPSetChannel_19, &PipSettings::HK_PiPSetTVMode,
+        &PipSettings::HK_PiPSetVHSMode, &PipSettings::HK_PiPChannelSwap,
+        &PipSettings::HK_PiPPrevChannel, &PipSettings::HK_PiPNextChannel}) {
+    RunHotkeys(s.*key, s, actions);
+  }
+  EXPECT_EQ(actions.calls, "");
+  EXPECT_EQ(s.PiPWndPosX, PipSettings::Defaults().PiPWndPosX + 10);
 }
 
 }  // namespace

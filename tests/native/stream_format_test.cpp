@@ -22,6 +22,8 @@ T Read(const uint8_t* at) {
 TEST(StreamFormat, FittedBlocksAgreeWithTheirSubtypeAndSizeAndKeepTheRest) {
   constexpr uint32_t kYuy2 = 0x32595559;
   constexpr uint32_t kUyvy = 0x59565955;
+  constexpr uint32_t kNv12 = 0x3231564E;
+  constexpr uint32_t kI420 = 0x30323449;
   const Guid other = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0, 0xAA, 0, 0x55, 0x59, 0x5A}};
   const struct {
     const Guid& type;
@@ -47,7 +49,14 @@ TEST(StreamFormat, FittedBlocksAgreeWithTheirSubtypeAndSizeAndKeepTheRest) {
       // The block's own size, with RGB24 rows padded to 4 bytes.
       {kFormatVideoInfo, kVideoInfoSize, 3, 0, 0, 350, -100, 400000, true, 350, -100, 24, 0,
        105200},
+      // 4:2:0 planes: 12 bits a pixel, no row padding.
+      {kFormatVideoInfo, kVideoInfoSize, kFormatNv12, 640, 480, 1920, 1080, 333333, true, 640, 480,
+       12, kNv12, 460800},
+      {kFormatVideoInfo2, kVideoInfo2Size, kFormatI420, 0, 0, 722, -576, 0, true, 722, 576, 12,
+       kI420, 623808},
       // Nothing changes where the block cannot be made whole.
+      {kFormatVideoInfo, kVideoInfoSize, kFormatNv12, 640, 481, 320, 240, 400000, false, 0, 0, 0, 0,
+       0},
       {kFormatVideoInfo, kVideoInfoSize, 1, 0, 0, 351, 240, 400000, false, 0, 0, 0, 0, 0},
       {kFormatVideoInfo, kVideoInfoSize, 3, 0, 0, 60000, 60000, 400000, false, 0, 0, 0, 0,
        0},  // 10 GB a frame
@@ -149,6 +158,39 @@ TEST(StreamFormat, TheSizeAskedForIsTheWantedOneOrTheNearestThePinAllows) {
   EXPECT_EQ(FitInterval(vga, 400000), 333333);
   EXPECT_EQ(FitInterval(vga, 0), 333333);
   EXPECT_EQ(FitInterval(qqvga, 400000), 400000);  // a range without intervals keeps it
+}
+
+// "Default" and a saved format the pin no longer lists take the packed format that costs the
+// least to draw, whatever a camera lists first; the choice is written back to the setting.
+TEST(StreamFormat, TheFormatChosenIsTheSavedOneElseThePackedOneThePinOffers) {
+  const auto rows = [](std::initializer_list<int32_t> codes) {
+    FormatList list;
+    for (const int32_t code : codes) {
+      list.push_back(FormatRow(code));
+    }
+    return list;
+  };
+  const struct {
+    FormatList formats;
+    int32_t saved;
+    int32_t chosen;
+  } cases[] = {
+      {rows({kFormatRgb24, kFormatYuy2}), kFormatRgb24, kFormatRgb24},
+      {rows({kFormatNv12, kFormatRgb24, kFormatUyvy}), kFormatDefault, kFormatUyvy},
+      {rows({kFormatNv12, kFormatYuy2, kFormatYuy2}), kFormatDefault, kFormatYuy2},
+      {rows({kFormatI420, kFormatNv12}), kFormatYuy2, kFormatI420},
+      {rows({kFormatI420, kFormatNv12}), kFormatNv12, kFormatNv12},
+      {rows({kFormatDefault}), kFormatRgb24, kFormatDefault},
+  };
+  for (const auto& c : cases) {
+    int32_t setting = c.saved;
+    EXPECT_EQ(ChooseFormat(c.formats, &setting).code, c.chosen) << "saved " << c.saved;
+    EXPECT_EQ(setting, c.chosen);
+  }
+  EXPECT_EQ(FormatRow(kFormatYv12).name, "YV12");
+  EXPECT_EQ(FormatRow(7).name, "Default");
+  EXPECT_EQ(FormatCodeOf(kSubtypeI420, kFormatVideoInfo2), kFormatI420);
+  EXPECT_EQ(SubtypeOf(kFormatNv12).Data1, 0x3231564Eu);
 }
 
 }  // namespace

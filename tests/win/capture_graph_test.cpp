@@ -124,8 +124,9 @@ TEST_F(CaptureGraphTest, BuildBranchesFollowTheDevicesAndTheCardsFaults) {
   } cases[] = {
       {"ACX", L"", L"Preview", kConnected, "Connect TV Tuner and Cross Bar video pins... "},
       {"CX", L"", L"Preview", kConnected, "Add TV Audio Devise to Graph... "},
-      // No crossbar or no capture device: the build ends after the renderer joined, silently.
-      {"TAX", L"", L"", kRendererAdded, "Get pPiPBuffer Interface... "},
+      // No crossbar chosen: the capture device alone suffices, with nothing upstream to connect.
+      {"TAX", L"", L"Preview", kConnected, "Connect TV Tuner and Cross Bar video pins... "},
+      // No capture device: the build ends after the renderer joined, silently.
       {"TAC", L"", L"", kRendererAdded, "Get pPiPBuffer Interface... "},
       {"TACX", fault::kNoPreview, L"Capture", kConnected, kFallback},
       {"TACX", fault::kFailPreviewFormat, L"Capture", kConnected, kFallback},
@@ -837,6 +838,83 @@ TEST_F(CaptureGraphTest, AFailedAllocationAtAnyStepOfABuildLeavesNothingHalfDone
     Sleep(tvcard::kReturnAfterMs);  // the card back for the next round
   }
   SetFaults(nullptr);
+}
+
+// What people plug in today: a USB grabber or camera is a capture device alone, with discrete
+// sizes, compressed and 4:2:0 formats first, and a system that may keep it from the plug-in.
+TEST_F(CaptureGraphTest, AUsbGrabberAloneIsEnoughAndItsPictureIsTheCardsOwn) {
+  Reregister(fault::kUvc);
+  const std::wstring usb = tvcard::kUsbDevicePath;
+  PipSettings& s = Settings().current;
+  Select("");
+  s.CaptureDevicePath.assign(usb.begin(), usb.end());
+  const tvcard::FrameLayout layout{tvcard::PixelFormat::kYuy2, 640, 480};
+  // The colour bars above the moving square, as the card draws them in YUY2; each byte of the
+  // PiP's within one level of them.
+  std::vector<uint8_t> bars(tvcard::FrameBytes(layout));
+  std::vector<uint32_t> canvas;
+  tvcard::DrawFrame({tvcard::SceneKind::kColourBars, 0}, 0, layout, bars.data(), canvas);
+  const auto showsBars = [&](const std::vector<uint8_t>& got) {
+    const size_t above = 390 * 640 * 2;
+    size_t i = 0;
+    while (got.size() == bars.size() && i < above && std::abs(got[i] - bars[i]) <= 1) {
+      ++i;
+    }
+    return i == above;
+  };
+  const struct {
+    const wchar_t* faults;
+    const char* rows;
+    const char* asked;
+  } cases[] = {
+      // The saved 352x288 is below every size: the smallest above it, in the packed format
+      // though MJPG and NV12 are listed too.
+      {L"", "YUY2*2 NV12*1", "Set stream format YUY2 640x480 every 400000 ... "},
+      // 4:2:0 alone: the store keeps it as 4:2:2, in the colours the YUY2 picture has.
+      {fault::kNv12Only, "NV12*1 I420*1", "Set stream format NV12 640x480 every 400000 ... "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.faults, c.faults + wcslen(c.faults)));
+    SetFaults(c.faults);
+    s.StreamFormat = kFormatDefault;
+    Log().clear();
+    StartFullFramePip(kFormatDefault, 4, kHostFormatYuy2, layout);
+    EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
+    EXPECT_EQ(RendererPeer(), L"Capture");
+    EXPECT_EQ(FormatRows(), c.rows);
+    EXPECT_TRUE(Logged("No crossbar: the capture device alone ... "));
+    EXPECT_TRUE(Logged(c.asked));
+    EXPECT_FALSE(Logged("Stream format refused: " + std::string(c.asked + 18)));
+    EXPECT_FALSE(Lifecycle().CrossbarPresent);  // the channel hotkeys do nothing
+    FrameThread host(tvcard::FrameBytes(layout));
+    EXPECT_TRUE(PumpUntil([&] { return showsBars(host.Latest()); }, 3000));
+    Descriptor()->stop();
+  }
+
+  // A configured crossbar that is not there is still a card not all there, and says so.
+  SetFaults(nullptr);
+  s.CrossbarDevicePath = Path(1, Role::kCrossbar, true);
+  Log().clear();
+  RebuildGraph();
+  EXPECT_FALSE(Lifecycle().GraphBuilt);
+  EXPECT_EQ(Dialog().StatusTextId, kStatusBuildFailed);
+  EXPECT_TRUE(Logged("Crossbar device not present ... "));
+
+  // Windows keeps the camera from desktop programs: a text of its own, no tries while that
+  // holds, and the save button's build and run once it is allowed.
+  s.CrossbarDevicePath.clear();
+  SetFaults(fault::kDenyAccess);
+  RebuildGraph();
+  ASSERT_TRUE(Lifecycle().GraphBuilt);
+  EXPECT_FALSE(RunGraph());
+  EXPECT_EQ(Dialog().StatusTextId, kStatusAccessDenied);
+  EXPECT_FALSE(Lifecycle().DeviceWaiting);
+  EXPECT_FALSE(Lifecycle().GraphRunning);
+  SetFaults(nullptr);
+  RebuildGraph();
+  EXPECT_TRUE(RunGraph());
+  EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
+  EXPECT_TRUE(FramesFlowing(2000));
 }
 
 }  // namespace

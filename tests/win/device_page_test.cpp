@@ -285,6 +285,33 @@ TEST_F(DevicePageTest, ListsStoreTheRowTheUserSawAndTheSaveButtonAppliesIt) {
   Pick(IDC_STREAM_FORMAT_LIST, static_cast<int>(Formats().size()) - 1);
   EXPECT_EQ(s.StreamFormat, Formats().back().code);
 
+  // A capture device alone, as a USB grabber is: the PiP runs, and the pages and the standard
+  // that need a tuner, TV audio device or crossbar cannot be asked for.
+  const auto enabled = [] {
+    std::string which;
+    for (const int id : {IDC_TUNER_PAGES, IDC_TV_AUDIO_PAGES, IDC_CROSSBAR_PAGES, IDC_CAPTURE_PAGES,
+                         IDC_VIDEO_STANDARD_LIST}) {
+      which += IsWindowEnabled(GetDlgItem(Page(0), id)) ? '1' : '0';
+    }
+    return which;
+  };
+  EXPECT_EQ(enabled(), "11111");
+  for (const int list : {IDC_TUNER_LIST, IDC_TV_AUDIO_LIST, IDC_CROSSBAR_LIST}) {
+    Pick(list, 0);
+  }
+  Click(Page(0), IDC_SAVE_DEVICES);
+  EXPECT_EQ(Text(status), L" ");
+  EXPECT_TRUE(FramesFlowing(3000));
+  EXPECT_EQ(enabled(), "00010");
+  for (const auto& [kind, list, role] :
+       {std::tuple{DeviceKind::kTuner, IDC_TUNER_LIST, Role::kTuner},
+        std::tuple{DeviceKind::kTvAudio, IDC_TV_AUDIO_LIST, Role::kTvAudio},
+        std::tuple{DeviceKind::kCrossbar, IDC_CROSSBAR_LIST, Role::kCrossbar}}) {
+    Pick(list, RowOf(kind, Path(1, role)));
+  }
+  Click(Page(0), IDC_SAVE_DEVICES);
+  EXPECT_EQ(enabled(), "11111");
+
   // Picked but not applied: OK keeps the card the graph runs with.
   Pick(IDC_TUNER_LIST, RowOf(DeviceKind::kTuner, Path(2, Role::kTuner)));
   Click(dialog, IDC_SETTINGS_OK);

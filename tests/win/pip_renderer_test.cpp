@@ -106,7 +106,7 @@ TEST_F(PipRendererTest, RefusesOtherAndHostileTypesAtConnection) {
   MediaTypeValue wave = yuy2;
   wave.mutable_type()->formattype = FORMAT_WaveFormatEx;
   MediaTypeValue unknownSubtype = yuy2;
-  unknownSubtype.mutable_type()->subtype = MEDIASUBTYPE_NV12;
+  unknownSubtype.mutable_type()->subtype = MEDIASUBTYPE_YVYU;
   MediaTypeValue videoInfoAsVideoInfo2 = yuy2;
   videoInfoAsVideoInfo2.mutable_type()->formattype = FORMAT_VideoInfo2;
 
@@ -117,7 +117,7 @@ TEST_F(PipRendererTest, RefusesOtherAndHostileTypesAtConnection) {
   const Case cases[] = {
       {"RGB32", VideoType(MEDIASUBTYPE_RGB32, 320, 240)},
       {"MJPG", VideoType(MEDIASUBTYPE_MJPG, 320, 240)},
-      {"NV12", unknownSubtype},
+      {"YVYU", unknownSubtype},
       {"audio major type", audio},
       {"wave format block", wave},
       {"VIDEOINFOHEADER block of 87 bytes", WithBlockSize(yuy2, 87)},
@@ -133,6 +133,10 @@ TEST_F(PipRendererTest, RefusesOtherAndHostileTypesAtConnection) {
       {"most negative height", VideoType(MEDIASUBTYPE_RGB24, 2, INT32_MIN)},
       {"odd-width YUY2", VideoType(MEDIASUBTYPE_YUY2, 721, 576)},
       {"odd-width UYVY", VideoType(MEDIASUBTYPE_UYVY, 1, 1, Block::kVideoInfo2)},
+      // 4:2:0 planes hold whole 2x2 blocks.
+      {"odd-height NV12", VideoType(MEDIASUBTYPE_NV12, 320, 241)},
+      {"odd-width I420", VideoType(kSubtypeI420, 319, 240, Block::kVideoInfo2)},
+      {"absurd YV12", VideoType(MEDIASUBTYPE_YV12, 16384, 2)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
