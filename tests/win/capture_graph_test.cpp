@@ -864,21 +864,24 @@ TEST_F(CaptureGraphTest, AUsbGrabberAloneIsEnoughAndItsPictureIsTheCardsOwn) {
   };
   const struct {
     const wchar_t* faults;
+    int32_t format;
     const char* rows;
     const char* asked;
   } cases[] = {
       // The saved 352x288 is below every size: the smallest above it, in the packed format
       // though MJPG and NV12 are listed too.
-      {L"", "YUY2*2 NV12*1", "Set stream format YUY2 640x480 every 400000 ... "},
+      {L"", kFormatDefault, "YUY2*2 NV12*1", "Set stream format YUY2 640x480 every 400000 ... "},
       // 4:2:0 alone: the store keeps it as 4:2:2, in the colours the YUY2 picture has.
-      {fault::kNv12Only, "NV12*1 I420*1", "Set stream format NV12 640x480 every 400000 ... "},
+      {fault::kNv12Only, kFormatDefault, "NV12*1 I420*1",
+       "Set stream format NV12 640x480 every 400000 ... "},
+      {fault::kNv12Only, kFormatI420, "NV12*1 I420*1",
+       "Set stream format I420 640x480 every 400000 ... "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.faults, c.faults + wcslen(c.faults)));
     SetFaults(c.faults);
-    s.StreamFormat = kFormatDefault;
     Log().clear();
-    StartFullFramePip(kFormatDefault, 4, kHostFormatYuy2, layout);
+    StartFullFramePip(c.format, 4, kHostFormatYuy2, layout);
     EXPECT_EQ(Dialog().StatusTextId, kStatusGood);
     EXPECT_EQ(RendererPeer(), L"Capture");
     EXPECT_EQ(FormatRows(), c.rows);
