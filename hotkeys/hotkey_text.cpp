@@ -44,7 +44,13 @@ std::wstring StandardKeyName(uint8_t virtualKey, bool extended) {
     return std::wstring(L"Num ") + static_cast<wchar_t>(L'0' + (virtualKey - 0x60));
   }
   if (virtualKey >= 0x70 && virtualKey <= 0x87) {  // VK_F1 .. VK_F24
-    return L"F" + std::to_wstring(virtualKey - 0x70 + 1);
+    // Digits by hand: std::to_wstring would bring the C library's locale code into the DLL.
+    const int number = virtualKey - 0x70 + 1;
+    std::wstring name = L"F";
+    if (number >= 10) {
+      name += static_cast<wchar_t>(L'0' + number / 10);
+    }
+    return name + static_cast<wchar_t>(L'0' + number % 10);
   }
   for (const PadKey& key : kPadKeys) {
     if (key.virtualKey == virtualKey) {
