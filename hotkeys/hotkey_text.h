@@ -15,6 +15,10 @@ using KeyNameFn = std::wstring (*)(uint8_t virtualKey, bool extended);
 // Bits 16-31 of code are ignored; 0 in bits 0-15 is the empty text.
 std::wstring HotkeyText(uint32_t code, KeyNameFn keyName);
 
+// The names an English keyboard layout gives, for a layout that names no such key and for the
+// read-me's hotkey table; empty for a key it does not know.
+std::wstring StandardKeyName(uint8_t virtualKey, bool extended);
+
 #ifdef _WIN32
 // The active keyboard layout's name of a key, at most 99 characters.
 std::wstring LayoutKeyName(uint8_t virtualKey, bool extended);

@@ -20,23 +20,7 @@ std::wstring LayoutKeyName(uint8_t virtualKey, bool extended) {
   }
   // Some keyboard layouts map no scan code to the numeric pad's keys (Wine's X11 layouts); the
   // names Windows gives them keep such a hotkey readable.
-  if (virtualKey >= VK_NUMPAD0 && virtualKey <= VK_NUMPAD9) {
-    return std::wstring(L"Num ") + static_cast<wchar_t>(L'0' + (virtualKey - VK_NUMPAD0));
-  }
-  switch (virtualKey) {
-    case VK_MULTIPLY:
-      return L"Num *";
-    case VK_ADD:
-      return L"Num +";
-    case VK_SUBTRACT:
-      return L"Num -";
-    case VK_DECIMAL:
-      return L"Num Del";
-    case VK_DIVIDE:
-      return L"Num /";
-    default:
-      return name;
-  }
+  return StandardKeyName(virtualKey, extended);
 }
 
 std::wstring HotkeyText(uint32_t code) {

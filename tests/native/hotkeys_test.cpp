@@ -152,3 +152,33 @@ TEST(HotkeyText, ModifiersAreNeverLookedUpExtended) {
 
 }  // namespace
 }  // namespace kvx
+
+namespace kvx {
+namespace {
+
+TEST(StandardKeyName, NamesKeysAsAnEnglishLayoutDoes) {
+  struct Case {
+    uint8_t key;
+    bool extended;
+    std::wstring name;
+  };
+  const Case cases[] = {
+      {'P', false, L"P"},      {'7', true, L"7"},       {0x11, true, L"Ctrl"},
+      {0x26, true, L"Up"},     {0x26, false, L"Num 8"}, {0x21, true, L"Page Up"},
+      {0x2D, false, L"Num 0"}, {0x6F, true, L"Num /"},  {0x6F, false, L"/"},
+      {0x60, false, L"Num 0"}, {0x69, true, L"Num 9"},  {0x6B, false, L"Num +"},
+      {0x70, false, L"F1"},    {0x87, false, L"F24"},   {0x0D, true, L"Num Enter"},
+      {0x00, false, L""},      {0xFF, true, L""},       {0x5B, true, L""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(StandardKeyName(c.key, c.extended), c.name) << int{c.key} << " " << c.extended;
+  }
+  // Every default ends in a named key: the read-me's table shows none empty.
+  for (const HotkeyRow& row : HotkeyRows()) {
+    EXPECT_FALSE(StandardKeyName(row.defaultCode & 0xFF, row.defaultCode & 0x800).empty())
+        << row.key;
+  }
+}
+
+}  // namespace
+}  // namespace kvx
