@@ -1,6 +1,7 @@
 // The vector kernels against the reference kernels, byte for byte, over random geometry; the
 // reference draws every row through the row and column passes, so the rows the compositor copies
-// straight from the source are held to them too.
+// straight from the source are held to them too. Built natively and, as compose_tests.exe, with
+// the shipped 32-bit code generation (tests/CMakeLists.txt).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -67,15 +68,17 @@ ComposeCase RandomCase(std::mt19937& rng) {
   return c;
 }
 
-// Runs one case at one level into a fresh copy of the destination; the copy ends exactly at its
-// allocation's end, so an over-read or over-write faults under AddressSanitizer.
+// Runs one case at one level on fresh copies of the source and the destination; each copy's last
+// row ends where the memory the program may touch ends, so reading or writing past a row's end
+// faults (see ExactBuffer).
 std::vector<uint8_t> Run(Compositor& compositor, const ComposeCase& c,
                          const std::vector<uint8_t>& src, const std::vector<uint8_t>& dstStart) {
-  std::vector<uint8_t> dst(dstStart);
-  compositor.Compose(src.data() + c.srcShift, c.srcWidth, c.srcHeight, c.crop, c.srcLayout,
+  testing::ExactBuffer source(src);
+  testing::ExactBuffer dst(dstStart);
+  compositor.Compose(source.data() + c.srcShift, c.srcWidth, c.srcHeight, c.crop, c.srcLayout,
                      dst.data() + c.dstShift, c.dstWidth, c.dstHeight, c.rect, c.dstLayout,
                      c.opacity);
-  return dst;
+  return dst.bytes();
 }
 
 // Draws one case at the reference and at the tested level; a failure names the case and the
