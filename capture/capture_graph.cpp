@@ -275,15 +275,16 @@ bool BuildGraph() {
   // The tuner and the TV audio device may be missing, and so may the crossbar where none is
   // configured (a USB grabber or camera is a capture device alone); a configured one may not.
   const PipSettings& s = Settings().current;
-  MissedDevice() = (!g.crossbar && !s.CrossbarDevicePath.empty()) ||
-                   (!g.capture && !s.CaptureDevicePath.empty());
-  if (!g.crossbar && !s.CrossbarDevicePath.empty()) {
+  const bool crossbarMissing = !g.crossbar && !s.CrossbarDevicePath.empty();
+  const bool captureMissing = !g.capture && !s.CaptureDevicePath.empty();
+  MissedDevice() = crossbarMissing || captureMissing;
+  if (crossbarMissing) {
     Step("Crossbar device not present ... ");
   }
-  if (!g.capture && !s.CaptureDevicePath.empty()) {
+  if (captureMissing) {
     Step("Capture device not present ... ");
   }
-  if ((!g.crossbar && !s.CrossbarDevicePath.empty()) || !g.capture) {
+  if (crossbarMissing || !g.capture) {
     return false;
   }
   Lifecycle().CrossbarPresent = static_cast<bool>(g.crossbar);

@@ -86,8 +86,6 @@ DWORD DelayBeforeTry(int failed) {
   return failed < 4 ? kDelaysMs[failed] : 15000;
 }
 
-// A try that did not end in a live picture: the next one comes later, the longer the more have
-// failed. Allocates nothing: it runs on the hotkeys' paths too.
 // Windows keeps the camera from desktop programs (its privacy settings): no try changes that
 // until the user allows it, so the wait ends here, and the save button builds again.
 void ShowAccessDenied() {
@@ -98,6 +96,8 @@ void ShowAccessDenied() {
   Dialog().StatusTextId = kStatusAccessDenied;
 }
 
+// A try that did not end in a live picture: the next one comes later, the longer the more have
+// failed. Allocates nothing: it runs on the hotkeys' paths too.
 void KeepWaiting() {
   ScheduleDeviceTry(DelayBeforeTry(g_failedTries));
   if (g_failedTries < 4) {
